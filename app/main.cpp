@@ -1,0 +1,15 @@
+#include <windows.h>
+
+#include <cstdlib>
+
+#include "app/CommandLine.h"
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
+    routeDiagnostics();
+    static ConnectionValues values;  // lives for the whole run, plugins included
+    startUp(instance, values);
+    if (parseCommandLine(commandLine, values) == ParseResult::Help)
+        std::exit(0);
+    takeArguments(values);
+    return -1;
+}

@@ -1,0 +1,33 @@
+#pragma once
+// The program's only network client: resolves the router's name and fetches one resource with a
+// single HTTP/1.0 GET, handing the body to handleData in chunks while window messages keep flowing.
+#include <cstdint>
+
+#include "net/FetcherListener.h"
+
+enum FetchError : int32_t {
+    BadResponse = -1,
+    HttpError = -2,
+    NoResponse = -3,
+    Disconnected = -4,
+};
+
+class WebFetcher {
+public:
+    explicit WebFetcher(FetcherListener* listener = nullptr) : listener(listener) {}
+
+    // IPv4 address in network order, or INADDR_NONE when the host can be neither read nor looked up.
+    uint32_t resolveHost(const char* host);
+    // Fetches `path`; returns when the server has closed after a good response. Throws Exception.
+    void fetch(uint32_t address, uint16_t port, const char* path);
+
+protected:
+    // Consumes the next body chunk (length >= 1). This version writes it to standard output.
+    virtual void handleData(const char* bytes, uint32_t length);
+
+    [[noreturn]] static void raiseFetchError(FetchError code, const char* text, uint32_t address, uint16_t port,
+                                             const char* path);
+    static const char* connectErrorText(int error);
+
+    FetcherListener* listener;
+};

@@ -1,0 +1,22 @@
+#!/bin/bash
+# Installs the Debian packages that building, testing and the demo need. Skips apt when all are there.
+set -euo pipefail
+packages=(
+  cmake make python3
+  g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix
+  binutils-mingw-w64-x86-64 binutils-mingw-w64-i686 libz-mingw-w64-dev
+  googletest
+  wine wine64
+  xvfb xauth x11-utils imagemagick
+  nginx-light
+)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+echo "installing: ${missing[*]}"
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+$sudo apt-get update
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y --no-install-recommends "${missing[@]}"

@@ -1,0 +1,23 @@
+# Sourced: gives the caller an X display and a ready wine prefix with a persistent wineserver.
+# Wine's background processes get no terminal pipes, so nothing that waits on our output hangs on them.
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+export WINEPREFIX="${WINEPREFIX:-$root/.wineprefix}"
+export WINEDEBUG="${WINEDEBUG:--all}"
+if [ -z "${DISPLAY:-}" ] || ! xdpyinfo >/dev/null 2>&1; then
+  for n in $(seq 91 140); do
+    [ -e "/tmp/.X$n-lock" ] && continue
+    Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp </dev/null >/dev/null 2>&1 &
+    tarsel_xvfb_pid=$!
+    export DISPLAY=":$n"
+    for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+    xdpyinfo >/dev/null 2>&1 && break
+    kill "$tarsel_xvfb_pid" 2>/dev/null || true
+    unset DISPLAY
+  done
+fi
+timeout 300 /usr/lib/wine/wine64 wineboot -i </dev/null >/dev/null 2>&1 || true
+timeout -k 5 7200 /usr/lib/wine/wineserver -p </dev/null >/dev/null 2>&1 &
+tarsel_wine_session_end() {
+  /usr/lib/wine/wineserver -k </dev/null >/dev/null 2>&1 || true
+  [ -n "${tarsel_xvfb_pid:-}" ] && kill "$tarsel_xvfb_pid" 2>/dev/null || true
+}

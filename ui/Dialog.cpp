@@ -1,0 +1,212 @@
+#include "ui/Dialog.h"
+
+#include <winsock2.h>
+#include <commctrl.h>
+
+HINSTANCE appInstance = nullptr;
+HWND currentModeless = nullptr;
+
+INT_PTR CALLBACK Dialog::dialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_INITDIALOG) {
+        SetWindowLongPtrA(window, DWLP_USER, lParam);
+        reinterpret_cast<Dialog*>(lParam)->hwnd = window;
+    }
+    Dialog* self = reinterpret_cast<Dialog*>(GetWindowLongPtrA(window, DWLP_USER));
+    if (!self)
+        return FALSE;  // WM_SETFONT and the like, before initialisation
+    return self->handleMessage(message, wParam, lParam) ? TRUE : FALSE;
+}
+
+INT_PTR Dialog::runModal() {
+    const INT_PTR result = DialogBoxParamA(appInstance, MAKEINTRESOURCEA(templateId() & 0xFFFF), nullptr,
+                                           dialogProc, reinterpret_cast<LPARAM>(this));
+    hwnd = nullptr;
+    return result;
+}
+
+bool Dialog::showModeless() {
+    hwnd = CreateDialogParamA(appInstance, MAKEINTRESOURCEA(templateId() & 0xFFFF), nullptr, dialogProc,
+                              reinterpret_cast<LPARAM>(this));
+    if (!hwnd)
+        return false;
+    currentModeless = hwnd;
+    ShowWindow(hwnd, SW_SHOW);
+    UpdateWindow(hwnd);
+    return true;
+}
+
+bool Dialog::destroy() {
+    if (!hwnd)
+        return false;
+    if (hwnd == currentModeless)
+        currentModeless = nullptr;
+    HWND window = hwnd;
+    hwnd = nullptr;
+    DestroyWindow(window);
+    return true;
+}
+
+void Dialog::centerOnDesktop() {
+    RECT desktop, dialog;
+    GetWindowRect(GetDesktopWindow(), &desktop);
+    GetWindowRect(hwnd, &dialog);
+    SetWindowPos(hwnd, HWND_TOP, (desktop.right - dialog.right) / 2, (desktop.bottom - dialog.bottom) / 2, 0, 0,
+                 SWP_NOSIZE);
+}
+
+bool Dialog::onInitDialog(WPARAM, LPARAM) { return false; }
+bool Dialog::onCommand(WPARAM, LPARAM) { return false; }
+int Dialog::templateId() { return -1; }
+
+Dialog::~Dialog() { destroy(); }
+
+bool Dialog::handleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_INITDIALOG:
+        return onInitDialog(wParam, lParam);
+    case WM_COMMAND:
+        return onCommand(wParam, lParam);
+    default:
+        return false;
+    }
+}
+
+LRESULT Dialog::sendTo(int control, UINT message, WPARAM wParam, LPARAM lParam) {
+    return SendMessageA(GetDlgItem(hwnd, control), message, wParam, lParam);
+}
+
+void Dialog::insertColumn(int list, int index, const char* title, int width) {
+    LVCOLUMNA column = {};
+    column.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT | LVCF_SUBITEM;
+    column.fmt = LVCFMT_LEFT;
+    column.cx = width;
+    column.pszText = const_cast<char*>(title);
+    column.iSubItem = index;
+    sendTo(list, LVM_INSERTCOLUMNA, index, reinterpret_cast<LPARAM>(&column));
+}
+
+void Dialog::insertItem(int list, int index, const char* text, void* entry) {
+    LVITEMA item = {};
+    item.mask = LVIF_TEXT | LVIF_PARAM;
+    item.iItem = index;
+    item.pszText = const_cast<char*>(text ? text : "");
+    item.lParam = reinterpret_cast<LPARAM>(entry);
+    sendTo(list, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&item));
+}
+
+void Dialog::setCell(int list, int item, int column, const char* text, void* entry) {
+    if (column == 0 && item == static_cast<int>(sendTo(list, LVM_GETITEMCOUNT, 0, 0))) {
+        insertItem(list, item, text, entry);
+        return;
+    }
+    LVITEMA cell = {};
+    cell.mask = LVIF_TEXT | (column == 0 ? LVIF_PARAM : 0);
+    cell.iItem = item;
+    cell.iSubItem = column;
+    cell.pszText = const_cast<char*>(text ? text : "");
+    cell.lParam = reinterpret_cast<LPARAM>(entry);
+    sendTo(list, LVM_SETITEMA, 0, reinterpret_cast<LPARAM>(&cell));
+}
+
+void Dialog::deleteItem(int list, int index) { sendTo(list, LVM_DELETEITEM, index, 0); }
+
+int Dialog::firstSelected(int list) {
+    return static_cast<int>(sendTo(list, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
+}
+
+void Dialog::selectItem(int list, int index) {
+    LVITEMA state = {};
+    state.stateMask = LVIS_SELECTED;
+    state.state = index < 0 ? 0 : LVIS_SELECTED;
+    sendTo(list, LVM_SETITEMSTATE, index < 0 ? static_cast<WPARAM>(-1) : index, reinterpret_cast<LPARAM>(&state));
+}
+
+void* Dialog::itemData(int list, int index) {
+    if (index < 0)
+        return nullptr;
+    LVITEMA item = {};
+    item.mask = LVIF_PARAM;
+    item.iItem = index;
+    if (!sendTo(list, LVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&item)))
+        return nullptr;
+    return reinterpret_cast<void*>(item.lParam);
+}
+
+int Dialog::findItem(int list, void* entry) {
+    LVFINDINFOA find = {};
+    find.flags = LVFI_PARAM;
+    find.lParam = reinterpret_cast<LPARAM>(entry);
+    return static_cast<int>(sendTo(list, LVM_FINDITEMA, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&find)));
+}
+
+void Dialog::setColumnImage(int list, int column, int image) {
+    LVCOLUMNA header = {};
+    header.mask = LVCF_FMT;
+    header.fmt = LVCFMT_LEFT;
+    if (image >= 0) {
+        header.mask |= LVCF_IMAGE;
+        header.fmt = LVCFMT_IMAGE | LVCFMT_BITMAP_ON_RIGHT;
+        header.iImage = image;
+    }
+    sendTo(list, LVM_SETCOLUMNA, column, reinterpret_cast<LPARAM>(&header));
+}
+
+void Dialog::setChecked(int control, bool checked) {
+    sendTo(control, BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED, 0);
+}
+
+bool Dialog::isChecked(int control) { return (sendTo(control, BM_GETCHECK, 0, 0) & 1) != 0; }
+
+void Dialog::growControl(HDWP& positions, int control, int dx, int dy) {
+    HWND window = GetDlgItem(hwnd, control);
+    if (!window)
+        return;
+    RECT r;
+    GetWindowRect(window, &r);
+    positions = DeferWindowPos(positions, window, nullptr, 0, 0, r.right - r.left + dx, r.bottom - r.top + dy,
+                               SWP_NOMOVE | SWP_NOZORDER);
+}
+
+void Dialog::moveControl(HDWP& positions, int control, int dx, int dy) {
+    HWND window = GetDlgItem(hwnd, control);
+    if (!window)
+        return;
+    RECT r;
+    GetWindowRect(window, &r);
+    MapWindowPoints(nullptr, hwnd, reinterpret_cast<POINT*>(&r), 2);
+    positions = DeferWindowPos(positions, window, nullptr, r.left + dx, r.top + dy, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+}
+
+namespace {
+void handle(MSG& msg) {
+    if (currentModeless && IsDialogMessageA(currentModeless, &msg))
+        return;
+    TranslateMessage(&msg);
+    DispatchMessageA(&msg);
+}
+}  // namespace
+
+void pollMessages() {
+    MSG msg;
+    for (int handled = 0; handled < 10 && PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE); ++handled)
+        handle(msg);
+}
+
+bool waitForMessage(MSG& msg, UINT messageId) {
+    for (;;) {
+        const BOOL got = GetMessageA(&msg, nullptr, 0, 0);
+        if (got == 0)
+            return false;
+        if (got == -1)
+            return false;  // only on a bad argument; never loop on it
+        if (msg.message == messageId)
+            return true;
+        handle(msg);
+    }
+}
+
+const char* addressText(uint32_t address) {
+    in_addr a;
+    a.s_addr = address;
+    return inet_ntoa(a);
+}

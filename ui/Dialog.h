@@ -1,0 +1,72 @@
+#pragma once
+// Base of the program's dialogs: binds a dialog window to its object and routes its messages to
+// virtual handlers; plus the message pumps that keep dialogs alive during network waits.
+#include <windows.h>
+
+#include <cstdint>
+
+#include "ui/Format.h"
+
+// The program's module instance: templates, icons, bitmaps and menus are loaded from it.
+extern HINSTANCE appInstance;
+// The modeless dialog that is showing, or null. Gets keyboard navigation in the pumps and the
+// completion message of an asynchronous host look-up.
+extern HWND currentModeless;
+
+class Dialog {
+public:
+    Dialog() = default;
+    Dialog(const Dialog&) = delete;
+    Dialog& operator=(const Dialog&) = delete;
+
+    static INT_PTR CALLBACK dialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+    // Runs the dialog modally; the EndDialog value, or -1 when no window was made.
+    INT_PTR runModal();
+    // Creates, shows and paints the dialog and makes it current; false when no window was made.
+    bool showModeless();
+    // Destroys the window; false when there was none.
+    bool destroy();
+    void centerOnDesktop();
+
+    HWND hwnd = nullptr;
+
+protected:
+    virtual bool onInitDialog(WPARAM wParam, LPARAM lParam);
+    virtual bool onCommand(WPARAM wParam, LPARAM lParam);
+    virtual int templateId();
+
+public:
+    virtual ~Dialog();
+
+protected:
+    // Sees every message after initialisation; overrides pass what they leave to this version.
+    virtual bool handleMessage(UINT message, WPARAM wParam, LPARAM lParam);
+
+    // Control primitives; `list` is the list-view control's ID.
+    void insertColumn(int list, int index, const char* title, int width);
+    void insertItem(int list, int index, const char* text, void* entry);
+    void setCell(int list, int item, int column, const char* text, void* entry);
+    void deleteItem(int list, int index);
+    int firstSelected(int list);
+    void selectItem(int list, int index);
+    void* itemData(int list, int index);
+    int findItem(int list, void* entry);
+    void setColumnImage(int list, int column, int image);  // image < 0: none
+    void setChecked(int control, bool checked);
+    bool isChecked(int control);
+    // Both add to a deferred positioning the caller began with BeginDeferWindowPos.
+    void growControl(HDWP& positions, int control, int dx, int dy);
+    void moveControl(HDWP& positions, int control, int dx, int dy);
+
+private:
+    LRESULT sendTo(int control, UINT message, WPARAM wParam, LPARAM lParam);
+};
+
+// Handles the queued window messages, at most 10, and returns without waiting.
+void pollMessages();
+// Handles messages, blocking, until one numbered `messageId` arrives; that one is left in `msg`
+// undispatched. False when the thread's quit message came first.
+bool waitForMessage(MSG& msg, UINT messageId);
+// Dotted text of an IPv4 address in network order; valid until the next call.
+const char* addressText(uint32_t address);
