@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "app/AttemptLoop.h"
 #include "app/CommandLine.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
@@ -11,5 +12,5 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
     if (parseCommandLine(commandLine, values) == ParseResult::Help)
         std::exit(0);
     takeArguments(values);
-    return -1;
+    return runConnection(values);
 }

@@ -1,0 +1,86 @@
+#include <winsock2.h>
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "app/CommandLine.h"
+#include "app/ConnectionAttempt.h"
+#include "app/PortText.h"
+#include "ui/Dialog.h"
+
+namespace {
+TEST(PortTextTest, AcceptsOnlyWholeNumbersFromOneTo65535) {
+    struct Case {
+        const char* text;
+        bool valid;
+        uint16_t port;
+    } cases[] = {
+        {"80", true, 80},    {"+80", true, 80},   {"080", true, 80},    {" 8080", true, 8080},
+        {"65535", true, 65535}, {"1", true, 1},
+        {"", false, 0},      {"0", false, 0},     {"65536", false, 0},  {"80x", false, 0},
+        {"1:2", false, 0},   {"-1", false, 0},    {"-80", false, 0},    {"80 ", false, 0},
+        {"4294967376", false, 0},  // 2^32 + 80 must not wrap to 80
+        {"0x50", false, 0},
+    };
+    for (const Case& c : cases) {
+        uint16_t port = 4321;
+        EXPECT_EQ(c.valid, parsePort(c.text, port)) << '"' << c.text << '"';
+        EXPECT_EQ(c.valid ? c.port : 4321, port) << '"' << c.text << '"';
+    }
+}
+
+std::string attemptError(ConnectionValues& values) {
+    try {
+        runAttempt(values);
+    } catch (const std::exception& error) {
+        return error.what();
+    }
+    return "(no error)";
+}
+
+TEST(ConnectionAttemptTest, BadPortsAreReportedWithTheTextAfterTheFirstColon) {
+    for (const char* port : {"", "0", "65536", "80x", "1:2"}) {
+        ConnectionValues values;
+        std::snprintf(values.address, sizeof values.address, "10.0.0.1:%s", port);
+        EXPECT_EQ(std::string("Invalid port - ") + port, attemptError(values));
+        EXPECT_EQ(nullptr, currentModeless);  // no window was opened for it
+    }
+}
+
+TEST(ConnectionAttemptTest, DirectEntryGetsTheHostAsTypedWithoutTheNetwork) {
+    ConnectionValues values;
+    testing::internal::CaptureStdout();
+    parseCommandLine("no.such.router:+8080 admin secret -- withrun.dll", values);
+    takeArguments(values);
+    runAttempt(values);  // a name that resolves nowhere: any look-up would fail the attempt
+    const std::string output = testing::internal::GetCapturedStdout();
+    WSADATA data;
+    WSAStartup(MAKEWORD(1, 1), &data);  // the attempt released sockets before the hand-over
+
+    EXPECT_NE(std::string::npos,
+              output.find("run withrun: instance=1 address=no.such.router login=admin password=secret\n"))
+        << output;
+    EXPECT_EQ(std::string::npos, output.find("getting"));
+    EXPECT_STREQ("no.such.router", values.host);
+    EXPECT_EQ(8080, values.port);
+}
+
+TEST(ConnectionAttemptTest, PortIsKeptBetweenAttemptsWhenTheAddressHasNone) {
+    ConnectionValues values;
+    testing::internal::CaptureStdout();
+    parseCommandLine("-- withrun.dll", values);
+    std::snprintf(values.address, sizeof values.address, "router:8443");
+    runAttempt(values);
+    std::snprintf(values.address, sizeof values.address, "router");
+    runAttempt(values);
+    testing::internal::GetCapturedStdout();
+    WSADATA data;
+    WSAStartup(MAKEWORD(1, 1), &data);
+    WSAStartup(MAKEWORD(1, 1), &data);
+    EXPECT_EQ(8443, values.port);
+    EXPECT_STREQ("router", values.host);
+}
+}  // namespace

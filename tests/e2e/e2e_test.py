@@ -1,0 +1,370 @@
+#!/usr/bin/env python3
+"""End-to-end tests of tarsel.exe under Wine, against the demo router and against nginx on 127.0.0.1.
+
+usage: e2e_test.py BIN_DIR   (BIN_DIR holds tarsel.exe, boxwatch.exe and the fixture plugins)
+Needs the environment of scripts/wine-session.sh (DISPLAY, WINEPREFIX, a running wineserver).
+"""
+import gzip
+import os
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+import zlib
+
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+WINE_RUN = os.path.join(ROOT, "tools", "wine-run")
+ROUTER = os.path.join(ROOT, "demo", "router.py")
+BIN = None
+ERROR_CAPTION = "Veskaral tarsel Error"
+SHELL_FOLDERS = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Explorer\Shell Folders"
+
+
+def windows_path(path):
+    return "Z:" + path.replace("/", "\\")
+
+
+def wine(args, timeout=60, env=None, cwd=None):
+    """Runs a Windows program to its end; returns (exit status as a signed 32-bit number, stdout text)."""
+    proc = subprocess.run([WINE_RUN] + args, cwd=cwd or BIN, env=env, stdin=subprocess.DEVNULL,
+                          stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, timeout=timeout)
+    status = proc.returncode
+    return (status - 256 if status > 127 else status), proc.stdout.decode("latin-1").replace("\r\n", "\n")
+
+
+def start_wine(args, env=None):
+    return subprocess.Popen([WINE_RUN] + args, cwd=BIN, env=env, stdin=subprocess.DEVNULL,
+                            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+
+
+def finish(proc, timeout=60):
+    out, _ = proc.communicate(timeout=timeout)
+    status = proc.returncode
+    return (status - 256 if status > 127 else status), out.decode("latin-1").replace("\r\n", "\n")
+
+
+def set_app_data(value):
+    if value is None:
+        wine(["reg", "delete", SHELL_FOLDERS, "/v", "AppData", "/f"])
+    else:
+        wine(["reg", "add", SHELL_FOLDERS, "/v", "AppData", "/t", "REG_SZ", "/d", value, "/f"])
+
+
+def read_app_data():
+    _, out = wine(["reg", "query", SHELL_FOLDERS, "/v", "AppData"])
+    for line in out.splitlines():
+        if "AppData" in line and "REG_SZ" in line:
+            return line.split("REG_SZ", 1)[1].strip()
+    return None
+
+
+def make_site(folder, plugins):
+    """plugins: {remote name: library file in BIN}; writes the gzip files and returns their index lines."""
+    os.makedirs(folder, exist_ok=True)
+    for name, library in plugins.items():
+        with open(os.path.join(BIN, library), "rb") as f:
+            data = f.read()
+        with open(os.path.join(folder, name), "wb") as f:
+            f.write(gzip.compress(data, mtime=0))
+
+
+def index_lines(folder, version):
+    lines = []
+    for name in sorted(os.listdir(folder)):
+        if name.endswith(".gz"):
+            with open(os.path.join(folder, name), "rb") as f:
+                data = f.read()
+            lines.append("%u %u %s %s\n" % (zlib.crc32(data), len(data), name, version))
+    return "".join(lines)
+
+
+class Router:
+    """The demo router on a free port of 127.0.0.1."""
+
+    def __init__(self, folder, version="1.0", extra=()):
+        self.dir = tempfile.mkdtemp(prefix="router-")
+        self.port_file = os.path.join(self.dir, "port")
+        self.log = os.path.join(self.dir, "requests.log")
+        self.proc = subprocess.Popen([sys.executable, ROUTER, "--port", "0", "--port-file", self.port_file,
+                                      "--folder", folder, "--version", version, "--log", self.log] + list(extra),
+                                     stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        for _ in range(100):
+            if os.path.exists(self.port_file) and open(self.port_file).read().strip():
+                break
+            time.sleep(0.1)
+        self.port = int(open(self.port_file).read().strip())
+
+    def requests(self):
+        if not os.path.exists(self.log):
+            return []
+        return [line.strip() for line in open(self.log) if line.strip()]
+
+    def stop(self):
+        self.proc.terminate()
+        self.proc.wait(timeout=10)
+        shutil.rmtree(self.dir, ignore_errors=True)
+
+
+class Nginx:
+    """nginx from Debian's packages serving the index at /tarsel and the plugins under /tarsel/."""
+
+    def __init__(self, folder, version):
+        self.dir = tempfile.mkdtemp(prefix="nginx-")
+        os.chmod(self.dir, 0o755)
+        with open(os.path.join(folder, "index.txt"), "w") as f:
+            f.write(index_lines(folder, version))
+        import socket
+        s = socket.socket()
+        s.bind(("127.0.0.1", 0))
+        self.port = s.getsockname()[1]
+        s.close()
+        conf = os.path.join(self.dir, "nginx.conf")
+        with open(conf, "w") as f:
+            f.write("""daemon off; master_process off; pid %(d)s/nginx.pid; error_log %(d)s/error.log;
+events {}
+http {
+  access_log %(d)s/access.log;
+  client_body_temp_path %(d)s/body; proxy_temp_path %(d)s/proxy; fastcgi_temp_path %(d)s/fastcgi;
+  uwsgi_temp_path %(d)s/uwsgi; scgi_temp_path %(d)s/scgi;
+  server {
+    listen 127.0.0.1:%(port)d;
+    location = /tarsel { default_type text/plain; alias %(site)s/index.txt; }
+    location /tarsel/ { default_type application/octet-stream; alias %(site)s/; }
+  }
+}
+""" % {"d": self.dir, "port": self.port, "site": folder})
+        self.proc = subprocess.Popen(["nginx", "-p", self.dir, "-c", conf, "-e", os.path.join(self.dir, "stderr.log")],
+                                     stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        import socket
+        for _ in range(100):
+            try:
+                socket.create_connection(("127.0.0.1", self.port), timeout=1).close()
+                break
+            except OSError:
+                time.sleep(0.1)
+
+    def requests(self):
+        path = os.path.join(self.dir, "access.log")
+        return [line.split('"')[1] for line in open(path)] if os.path.exists(path) else []
+
+    def stop(self):
+        self.proc.terminate()
+        self.proc.wait(timeout=10)
+        shutil.rmtree(self.dir, ignore_errors=True)
+
+
+class TarselCase(unittest.TestCase):
+    """Each test gets its own application-data folder, so the cache starts empty."""
+
+    def setUp(self):
+        self.work = tempfile.mkdtemp(prefix="tarsel-e2e-")
+        self.app_data = os.path.join(self.work, "appdata")
+        os.makedirs(self.app_data)
+        set_app_data(windows_path(self.app_data))
+        self.site = os.path.join(self.work, "site")
+        self.run_log = os.path.join(self.work, "run.log")
+        self.env = dict(os.environ, TARSEL_RUN_LOG=windows_path(self.run_log))
+        self.servers = []
+
+    def tearDown(self):
+        for server in self.servers:
+            server.stop()
+        set_app_data(SAVED_APP_DATA)
+        shutil.rmtree(self.work, ignore_errors=True)
+
+    def router(self, version="1.0", extra=()):
+        server = Router(self.site, version, extra)
+        self.servers.append(server)
+        return server
+
+    def tarsel(self, *args, timeout=90):
+        return wine(["tarsel.exe"] + list(args), timeout=timeout, env=self.env)
+
+    def cache(self, version):
+        return os.path.join(self.app_data, "Dunmoral", "tarsel", version)
+
+    def run_calls(self):
+        return open(self.run_log).read().splitlines() if os.path.exists(self.run_log) else []
+
+    def box(self, *args, timeout=90):
+        """Runs tarsel.exe while boxwatch waits for the error box; returns (status, output, box text)."""
+        watcher = start_wine(["boxwatch.exe"] + BOXWATCH_ERROR_BOX)
+        status, out = self.tarsel(*args, timeout=timeout)
+        _, text = finish(watcher)
+        return status, out, text.strip()
+
+
+SAVED_APP_DATA = None
+BOXWATCH_ERROR_BOX = []
+
+
+def lines_of(out, prefixes=("DLLLoader", "DLL ", "getting", "loading", "linking", "lib ", "run ", "file truncated")):
+    return [line for line in out.splitlines() if line.startswith(prefixes)]
+
+
+class RouterTest(TarselCase):
+    def test_first_run_downloads_everything_then_second_run_only_reads_the_index(self):
+        make_site(self.site, {"panel.dll.gz": "withrun.dll", "system.dll.gz": "norun.dll"})
+        router = self.router("2.5")
+        status, out = self.tarsel("127.0.0.1:%d" % router.port, "admin", "secret")
+        self.assertEqual(-1, status, out)
+        sizes = {n: os.path.getsize(os.path.join(self.site, n)) for n in os.listdir(self.site)}
+        self.assertEqual([
+            "DLLLoader::fetch",
+            "getting /tarsel",
+            "DLL panel.dll ver=2.5 size=%d" % sizes["panel.dll.gz"],
+            "DLL system.dll ver=2.5 size=%d" % sizes["system.dll.gz"],
+            # the index's last line first
+            "loading system.dll.gz", "getting /tarsel/system.dll.gz",
+            "loading panel.dll.gz", "getting /tarsel/panel.dll.gz",
+            "linking .\\system.dll", "lib .\\system.dll loaded",
+            "linking .\\panel.dll", "lib .\\panel.dll loaded",
+            "run withrun: instance=1 address=127.0.0.1 login=admin password=secret",
+        ], lines_of(out))
+        self.assertEqual(["withrun|127.0.0.1|admin|secret"], self.run_calls())
+        self.assertEqual(["GET /tarsel HTTP/1.0", "GET /tarsel/system.dll.gz HTTP/1.0",
+                          "GET /tarsel/panel.dll.gz HTTP/1.0"], router.requests())
+
+        cache = self.cache("2.5")
+        self.assertEqual(["panel.crc", "panel.dll", "system.crc", "system.dll"], sorted(os.listdir(cache)))
+        index = {line.split()[2]: line.split() for line in index_lines(self.site, "2.5").splitlines()}
+        for stem, library in (("panel", "withrun.dll"), ("system", "norun.dll")):
+            with open(os.path.join(cache, stem + ".crc"), "rb") as f:
+                self.assertEqual(index[stem + ".dll.gz"][0].encode() + b"\r\n", f.read())
+            with open(os.path.join(cache, stem + ".dll"), "rb") as f, open(os.path.join(BIN, library), "rb") as g:
+                self.assertEqual(g.read(), f.read())
+
+        # Stamps are renewed at every connection that finds the plugin current.
+        old = time.time() - 5 * 86400
+        for stamp in ("panel.crc", "system.crc"):
+            os.utime(os.path.join(cache, stamp), (old, old))
+        status, out = self.tarsel("127.0.0.1:%d" % router.port, "admin", "secret")
+        self.assertEqual(-1, status, out)
+        self.assertEqual([], [line for line in out.splitlines() if line.startswith("loading")])
+        self.assertEqual(["GET /tarsel HTTP/1.0"] * 2, router.requests()[-2:])
+        self.assertEqual(4, len(router.requests()))
+        for stamp in ("panel.crc", "system.crc"):
+            self.assertGreater(os.path.getmtime(os.path.join(cache, stamp)), time.time() - 600)
+        self.assertEqual(2, len(self.run_calls()))
+
+    def test_a_changed_index_line_downloads_that_plugin_again(self):
+        make_site(self.site, {"panel.dll.gz": "withrun.dll", "system.dll.gz": "norun.dll"})
+        router = self.router()
+        self.assertEqual(-1, self.tarsel("127.0.0.1:%d" % router.port, "admin", "pw")[0])
+        make_site(self.site, {"panel.dll.gz": "withrun2.dll"})
+        status, out = self.tarsel("127.0.0.1:%d" % router.port, "admin", "pw")
+        self.assertEqual(-1, status, out)
+        self.assertEqual(["loading panel.dll.gz"], [l for l in out.splitlines() if l.startswith("loading")])
+        self.assertEqual(["withrun|127.0.0.1|admin|pw", "withrun2|127.0.0.1|admin|pw"], self.run_calls())
+
+    def test_the_index_missing_on_the_router_is_reported_in_the_box(self):
+        make_site(self.site, {"panel.dll.gz": "withrun.dll"})
+        router = self.router(extra=["--index-status", "404"])
+        status, out, text = self.box("127.0.0.1:%d" % router.port, "admin", "pw")
+        self.assertEqual(1, status, out)
+        self.assertEqual("Could not fetch /tarsel from 127.0.0.1 (port %d): Not Found" % router.port, text)
+        self.assertEqual([], self.run_calls())
+
+    def test_no_plugin_with_run_is_fatal(self):
+        make_site(self.site, {"system.dll.gz": "norun.dll"})
+        router = self.router()
+        watcher = start_wine(["boxwatch.exe"] + BOXWATCH_MISSING_BOX)
+        status, out = self.tarsel("127.0.0.1:%d" % router.port, "admin", "pw")
+        _, text = finish(watcher)
+        self.assertEqual(1, status, out)
+        self.assertEqual("Missing Veskaral tarsel plugins", text.strip())
+        self.assertIn("lib .\\system.dll loaded", out)
+
+    def test_closing_the_progress_dialog_during_a_slow_download_ends_with_status_1(self):
+        make_site(self.site, {"panel.dll.gz": "withrun.dll"})
+        router = self.router(extra=["--rate", "4000"])
+        watcher = start_wine(["boxwatch.exe"] + BOXWATCH_CLOSE_PROGRESS)
+        status, out = self.tarsel("127.0.0.1:%d" % router.port, "admin", "pw")
+        watcher_status, _ = finish(watcher)
+        self.assertEqual(0, watcher_status)
+        self.assertEqual(1, status, out)
+        self.assertIn("loading panel.dll.gz", out)
+        self.assertNotIn("linking", out)
+        self.assertFalse(os.path.exists(os.path.join(self.cache("1.0"), "panel.crc")))
+        self.assertEqual([], self.run_calls())
+
+
+class FailureTest(TarselCase):
+    def test_invalid_ports(self):
+        for port in ("", "0", "65536", "80x", "1:2"):
+            status, out, text = self.box("127.0.0.1:" + port, "admin", "pw")
+            self.assertEqual(1, status, port)
+            self.assertEqual("Invalid port - " + port, text)
+            self.assertNotIn("getting", out)
+
+    def test_refused_connection(self):
+        import socket
+        s = socket.socket()
+        s.bind(("127.0.0.1", 0))
+        port = s.getsockname()[1]
+        s.close()
+        status, out, text = self.box("127.0.0.1:%d" % port, "admin", "pw")
+        self.assertEqual(1, status, out)
+        self.assertTrue(text.startswith("Could not "), text)
+        self.assertIn("127.0.0.1 (", text)
+        self.assertTrue(text.endswith(" %d) - connection refused (web server is not running)!" % port), text)
+
+    def test_unresolvable_name(self):
+        status, out, text = self.box(UNRESOLVABLE_NAME, "admin", "pw")
+        self.assertEqual(1, status, out)
+        self.assertEqual("Invalid address - " + UNRESOLVABLE_NAME, text)
+
+    def test_too_few_arguments_print_the_usage(self):
+        status, out = self.tarsel("127.0.0.1", "admin")
+        self.assertEqual(1, status)
+        self.assertEqual("usage: tarsel [<connect-to> [<login> [<password>]]]\n", out)
+
+
+class DirectLinkTest(TarselCase):
+    def test_direct_entry_gets_the_host_as_typed_and_nothing_is_fetched(self):
+        status, out = self.tarsel("no.such.router:8080", "admin", "pw", "--", "withrun.dll")
+        self.assertEqual(-1, status, out)
+        self.assertEqual(["withrun|no.such.router|admin|pw"], self.run_calls())
+        self.assertNotIn("getting", out)
+        self.assertFalse(os.path.exists(os.path.join(self.app_data, "Dunmoral")))
+
+    def test_direct_link_without_run_makes_a_normal_connection(self):
+        make_site(self.site, {"panel.dll.gz": "withrun.dll"})
+        router = self.router()
+        status, out = self.tarsel("127.0.0.1:%d" % router.port, "admin", "pw", "--", "norun.dll")
+        self.assertEqual(-1, status, out)
+        self.assertEqual(["withrun|127.0.0.1|admin|pw"], self.run_calls())
+        self.assertEqual("GET /tarsel HTTP/1.0", router.requests()[0])
+
+
+class NginxTest(TarselCase):
+    def test_plugins_from_a_third_party_web_server(self):
+        make_site(self.site, {"panel.dll.gz": "withrun.dll", "system.dll.gz": "norun.dll"})
+        server = Nginx(self.site, "7.1")
+        self.servers.append(server)
+        for run in range(2):
+            status, out = self.tarsel("127.0.0.1:%d" % server.port, "root", "")  # "" for an empty password
+            self.assertEqual(-1, status, out)
+        self.assertEqual(["withrun|127.0.0.1|root|", "withrun|127.0.0.1|root|"], self.run_calls())
+        self.assertEqual(["GET /tarsel HTTP/1.0", "GET /tarsel/system.dll.gz HTTP/1.0",
+                          "GET /tarsel/panel.dll.gz HTTP/1.0", "GET /tarsel HTTP/1.0"], server.requests())
+        self.assertEqual(["panel.crc", "panel.dll", "system.crc", "system.dll"], sorted(os.listdir(self.cache("7.1"))))
+
+
+UNRESOLVABLE_NAME = "no-such-router.invalid"
+BOXWATCH_MISSING_BOX = []
+BOXWATCH_CLOSE_PROGRESS = []
+
+
+def main():
+    global BIN, SAVED_APP_DATA
+    BIN = os.path.abspath(sys.argv[1])
+    SAVED_APP_DATA = read_app_data()
+    unittest.main(argv=[sys.argv[0]] + sys.argv[2:], verbosity=2)
+
+
+if __name__ == "__main__":
+    main()
