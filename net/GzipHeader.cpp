@@ -19,12 +19,35 @@ void GzipHeaderReader::nextField() {
     fieldSeen_ = 0;
     for (;;) {
         switch (step_) {
-        case Fixed: step_ = ExtraLength; if (flags_ & kFlagExtra) return; break;
-        case ExtraLength: step_ = Extra; if (extraLeft_ > 0) return; break;
-        case Extra: step_ = Name; if (flags_ & kFlagName) return; break;
-        case Name: step_ = Comment; if (flags_ & kFlagComment) return; break;
-        case Comment: step_ = HeaderCrc; if (flags_ & kFlagHeaderCrc) return; break;
-        default: step_ = Done; status_ = Complete; return;
+        case Fixed:
+            step_ = ExtraLength;
+            if (flags_ & kFlagExtra)
+                return;
+            break;
+        case ExtraLength:
+            step_ = Extra;
+            if (extraLeft_ > 0)
+                return;
+            break;
+        case Extra:
+            step_ = Name;
+            if (flags_ & kFlagName)
+                return;
+            break;
+        case Name:
+            step_ = Comment;
+            if (flags_ & kFlagComment)
+                return;
+            break;
+        case Comment:
+            step_ = HeaderCrc;
+            if (flags_ & kFlagHeaderCrc)
+                return;
+            break;
+        default:
+            step_ = Done;
+            status_ = Complete;
+            return;
         }
     }
 }

@@ -19,8 +19,9 @@ constexpr long kPollMicroseconds = 100;
 // completion message needs a window, or the wait for it never ends.
 class MessageWindow {
 public:
-    MessageWindow()
-        : hwnd_(CreateWindowExA(0, "STATIC", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, appInstance, nullptr)) {}
+    explicit MessageWindow(bool needed)
+        : hwnd_(needed ? CreateWindowExA(0, "STATIC", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, appInstance, nullptr)
+                       : nullptr) {}
     ~MessageWindow() {
         if (hwnd_)
             DestroyWindow(hwnd_);
@@ -54,7 +55,7 @@ uint32_t WebFetcher::resolveHost(const char* host) {
     if (dotted != INADDR_NONE)
         return dotted;
 
-    MessageWindow fallback;
+    MessageWindow fallback(currentModeless == nullptr);
     HWND target = currentModeless ? currentModeless : fallback.get();
     if (!target)
         return INADDR_NONE;
