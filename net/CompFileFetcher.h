@@ -2,6 +2,7 @@
 #include <zlib.h>
 
 #include "net/FileFetcher.h"
+#include "net/GzipHeader.h"
 
 // Inflates a gzip body (one member) into the file; bytesWritten counts compressed bytes received.
 class CompFileFetcher : public FileFetcher {
@@ -15,7 +16,19 @@ public:
 
 protected:
     void handleData(const char* bytes, uint32_t length) override;
+    void bodyEnded() override;
 
     z_stream stream;
-    // further private state is the implementation's
+
+private:
+    // Inflates the stream's pending input into the file; false when a write fell short.
+    bool inflateInput();
+
+    GzipHeaderReader header;
+    GzipTrailer trailer;
+    bool started = false;    // inflateInit2 succeeded; inflateEnd is owed
+    bool streamEnded = false;
+    bool writeFailed = false;
+    uint32_t crc = 0;         // CRC-32 of the inflated data
+    uint32_t inflatedSize = 0;  // modulo 2^32, as ISIZE
 };

@@ -16,7 +16,13 @@ public:
 
 protected:
     void handleData(const char* bytes, uint32_t length) override;
+    // Called when the server has closed after a good response; may throw for an unusable body.
+    virtual void bodyEnded() {}
 
     HANDLE fileHandle = INVALID_HANDLE_VALUE;
     uint32_t bytesWritten = 0;
+    // What fetchToFile is fetching, for messages raised from handleData.
+    uint32_t fetchAddress = 0;
+    uint16_t fetchPort = 0;
+    const char* fetchPath = "";
 };

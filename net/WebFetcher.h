@@ -28,6 +28,8 @@ protected:
     [[noreturn]] static void raiseFetchError(FetchError code, const char* text, uint32_t address, uint16_t port,
                                              const char* path);
     static const char* connectErrorText(int error);
+    // "Could not fetch %s from %s (port %u): %s" with `text`, thrown as Exception.
+    [[noreturn]] static void failFetch(const char* text, uint32_t address, uint16_t port, const char* path);
 
     FetcherListener* listener;
 };

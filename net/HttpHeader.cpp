@@ -1,0 +1,71 @@
+#include "net/HttpHeader.h"
+
+#include <cstring>
+
+namespace {
+
+bool isBlank(char c) { return c == ' ' || c == '\t'; }
+
+// Skips blanks from `p`, never past `end`.
+const char* skipBlanks(const char* p, const char* end) {
+    while (p < end && isBlank(*p))
+        ++p;
+    return p;
+}
+
+const char* tokenEnd(const char* p, const char* end) {
+    while (p < end && !isBlank(*p))
+        ++p;
+    return p;
+}
+
+}  // namespace
+
+int parseHeader(char* buffer, uint32_t& length) {
+    const char* const end = buffer + length;
+    const char* lineFeed = static_cast<const char*>(std::memchr(buffer, '\n', length));
+    if (!lineFeed)
+        return 0;
+    // The status line's text stops at the first CR or at its LF.
+    const char* lineEnd = static_cast<const char*>(std::memchr(buffer, '\r', lineFeed - buffer));
+    if (!lineEnd)
+        lineEnd = lineFeed;
+
+    const char* version = skipBlanks(buffer, lineEnd);
+    const char* versionEnd = tokenEnd(version, lineEnd);
+    if (versionEnd - version < 5 || std::memcmp(version, "HTTP/", 5) != 0)
+        return -1;
+    const char* code = skipBlanks(versionEnd, lineEnd);
+    const char* codeEnd = tokenEnd(code, lineEnd);
+    if (code == codeEnd)
+        return -1;  // a version alone is no status line
+    if (*code != '2') {
+        const char* reason = skipBlanks(codeEnd, lineEnd);
+        const char* reasonEnd = lineEnd;
+        while (reasonEnd > reason && isBlank(reasonEnd[-1]))
+            --reasonEnd;
+        if (reason == reasonEnd) {
+            reason = code;
+            reasonEnd = codeEnd;
+        }
+        // The text lies inside the status line, which ends before the buffer does: room for the NUL.
+        size_t size = reasonEnd - reason;
+        std::memmove(buffer, reason, size);
+        buffer[size] = '\0';
+        return -2;
+    }
+
+    for (const char* line = lineFeed + 1; line < end;) {
+        const char* next = static_cast<const char*>(std::memchr(line, '\n', end - line));
+        if (!next)
+            return 0;
+        if (*line == '\r' || *line == '\n') {
+            uint32_t body = static_cast<uint32_t>(end - (next + 1));
+            std::memmove(buffer, next + 1, body);
+            length = body;
+            return 1;
+        }
+        line = next + 1;
+    }
+    return 0;
+}

@@ -1,0 +1,17 @@
+#include "net/PageFetcher.h"
+
+#include <cstring>
+
+char* PageFetcher::text() {
+    page[pageLength] = '\0';
+    return page;
+}
+
+void PageFetcher::handleData(const char* bytes, uint32_t length) {
+    // One place stays free for the terminator; the rest of a long body is dropped.
+    const uint32_t room = sizeof page - 1 - pageLength;
+    if (length > room)
+        length = room;
+    std::memcpy(page + pageLength, bytes, length);
+    pageLength += length;
+}

@@ -1,0 +1,171 @@
+#include "plugins/CacheDirectory.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "app/Handles.h"
+
+namespace {
+
+char appDataPath[512];
+char cacheRootPath[512];
+char versionPath[512];
+
+// A cut path could name some other file or folder, so one that does not fit is not used at all.
+bool joinPath(char* out, size_t size, const char* folder, const char* name) {
+    int length = std::snprintf(out, size, "%s\\%s", folder, name);
+    return length >= 0 && static_cast<size_t>(length) < size;
+}
+
+bool exists(const char* path) {
+    return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
+}
+
+void makeFolder(const char* path) {
+    if (!exists(path))
+        CreateDirectoryA(path, nullptr);
+}
+
+bool readAppDataValue() {
+    HKEY opened = nullptr;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders", 0,
+                      KEY_READ, &opened) != ERROR_SUCCESS)
+        return false;
+    RegistryKey key(opened);
+    DWORD size = sizeof appDataPath - 1;
+    if (RegQueryValueExA(key.get(), "AppData", nullptr, nullptr, reinterpret_cast<BYTE*>(appDataPath), &size) !=
+        ERROR_SUCCESS)
+        return false;
+    appDataPath[size < sizeof appDataPath ? size : sizeof appDataPath - 1] = '\0';
+    return true;
+}
+
+// Packed date of a file time; false when the time cannot be put in that form (before 1980).
+bool toPackedDate(const FILETIME& time, uint16_t& date) {
+    WORD day = 0;
+    WORD clock = 0;
+    if (!FileTimeToDosDateTime(&time, &day, &clock))
+        return false;
+    date = day;
+    return true;
+}
+
+bool lastWriteDate(const char* path, uint16_t& date) {
+    FileHandle file(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file)
+        return false;
+    FILETIME written;
+    if (!GetFileTime(file.get(), nullptr, nullptr, &written))
+        return false;
+    return toPackedDate(written, date);
+}
+
+}  // namespace
+
+const char* appDataFolder() {
+    if (readAppDataValue())
+        return appDataPath;
+    char windows[512];
+    UINT length = GetWindowsDirectoryA(windows, sizeof windows);
+    if (length == 0 || length >= sizeof windows || !joinPath(appDataPath, sizeof appDataPath, windows, "AppData"))
+        return nullptr;
+    if (!exists(appDataPath) && !CreateDirectoryA(appDataPath, nullptr)) {
+        std::printf("couldn't make directory %s\n", appDataPath);
+        return nullptr;
+    }
+    return appDataPath;
+}
+
+const char* cacheRoot() {
+    const char* appData = appDataFolder();
+    if (!appData)
+        return nullptr;
+    char company[512];
+    if (!joinPath(company, sizeof company, appData, "Dunmoral"))
+        return nullptr;
+    makeFolder(company);
+    if (!joinPath(cacheRootPath, sizeof cacheRootPath, company, "tarsel"))
+        return nullptr;
+    makeFolder(cacheRootPath);
+    return cacheRootPath;
+}
+
+const char* versionFolder(const char* version) {
+    const char* root = cacheRoot();
+    if (!root || !joinPath(versionPath, sizeof versionPath, root, version))
+        return nullptr;
+    makeFolder(versionPath);
+    return versionPath;
+}
+
+void deleteFiles(const char* folder) {
+    char pattern[512];
+    if (!joinPath(pattern, sizeof pattern, folder, "*"))
+        return;
+    WIN32_FIND_DATAA found;
+    FindHandle search(FindFirstFileA(pattern, &found));
+    if (!search)
+        return;
+    do {
+        if (found.cFileName[0] == '.')
+            continue;
+        char path[512];
+        if (!joinPath(path, sizeof path, folder, found.cFileName))
+            continue;
+        DWORD attributes = GetFileAttributesA(path);
+        if (attributes == INVALID_FILE_ATTRIBUTES)
+            continue;
+        if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+            // A linked folder leads out of the cache: its files are not ours.
+            if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+                deleteFiles(path);
+        } else {
+            DeleteFileA(path);
+        }
+    } while (FindNextFileA(search.get(), &found));
+}
+
+void pruneIfStale(const char* folder) {
+    char stamp[512];
+    uint16_t stamped = 0;
+    if (!(joinPath(stamp, sizeof stamp, folder, "system.crc") && lastWriteDate(stamp, stamped)) &&
+        !(joinPath(stamp, sizeof stamp, folder, "veskaral.crc") && lastWriteDate(stamp, stamped)))
+        return;
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    uint16_t today = 0;
+    if (toPackedDate(now, today) && isStaleDate(stamped, today))
+        deleteFiles(folder);
+}
+
+void pruneStaleVersions() {
+    const char* found = cacheRoot();
+    if (!found)
+        return;
+    char root[512];
+    std::snprintf(root, sizeof root, "%s", found);
+    char pattern[512];
+    if (!joinPath(pattern, sizeof pattern, root, "*"))
+        return;
+    WIN32_FIND_DATAA entry;
+    FindHandle search(FindFirstFileA(pattern, &entry));
+    if (!search)
+        return;
+    do {
+        char path[512];
+        if (entry.cFileName[0] == '.' || !joinPath(path, sizeof path, root, entry.cFileName))
+            continue;
+        DWORD attributes = GetFileAttributesA(path);
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
+            pruneIfStale(path);
+    } while (FindNextFileA(search.get(), &entry));
+}
+
+uint16_t packedDate(int year, int month, int day) {
+    return static_cast<uint16_t>(((year - 1980) << 9) | (month << 5) | day);
+}
+
+bool isStaleDate(uint16_t stamped, uint16_t today) {
+    return static_cast<int>(today) - static_cast<int>(stamped) > 13;
+}

@@ -1,0 +1,27 @@
+#pragma once
+// Where the plugin cache lives: the user's application-data folder, "Dunmoral\tarsel" in it, and one
+// folder per index version; plus the cleaning of version folders not used for about two weeks.
+// Each path comes from a process-wide buffer that the next call of the same function rewrites.
+#include <cstdint>
+
+// The registry's "AppData" of the current user, unchanged; else the Windows folder + "\AppData",
+// made when missing. Null when neither can be had.
+const char* appDataFolder();
+// Application data + "\Dunmoral\tarsel", each level made when missing. Null without application data.
+const char* cacheRoot();
+// Cache root + "\" + version, made when missing. Null without a cache root.
+const char* versionFolder(const char* version);
+
+// Deletes the files in the folder and its sub-folders. Folders, names beginning with '.', and files
+// that cannot be deleted stay.
+void deleteFiles(const char* folder);
+// Empties a version folder whose "system.crc" (else "veskaral.crc") was last written long ago.
+void pruneIfStale(const char* folder);
+// pruneIfStale for every version folder of the cache.
+void pruneStaleVersions();
+
+// Packed dates as FileTimeToDosDateTime gives them: year since 1980, month, day in 7, 4 and 5 bits.
+uint16_t packedDate(int year, int month, int day);
+// The stamp's packed date lies more than 13 below today's; compared as plain numbers, so a month
+// boundary counts a few days extra, any earlier year counts as stale, a future date never does.
+bool isStaleDate(uint16_t stamped, uint16_t today);

@@ -1,0 +1,37 @@
+#pragma once
+// The plugin loader of one connection attempt: reads the router's plugin index into its own page
+// buffer, brings missing plugins into the cache's version folder, links them and hands over to "run".
+#include <cstdint>
+
+#include "net/PageFetcher.h"
+#include "plugins/PluginEntry.h"
+#include "plugins/RunFunction.h"
+
+class DllLoader : public PageFetcher {
+public:
+    DllLoader() : PageFetcher(nullptr) {}
+    DllLoader(const DllLoader&) = delete;
+    DllLoader& operator=(const DllLoader&) = delete;
+    virtual ~DllLoader();
+
+    // Fetches "/tarsel" and puts each accepted line at the front of `entries`. Throws Exception.
+    void fetch(uint32_t address, uint16_t port);
+    // Enters the version folder and marks the entries whose library and stamp match.
+    void check();
+    // Bytes still to download: the sizes of the entries that are not current.
+    uint32_t pendingBytes() const;
+    // Brings every entry into the version folder; a short download does not stop the others.
+    // Throws Exception when a fetch fails or a download is corrupt.
+    void download(uint32_t address, uint16_t port, FetcherListener* listener);
+    // Loads every entry's library from the version folder; the earliest index line's "run" wins.
+    void link();
+    // Calls "run" with the dotted address, login and password. Without one, shows the fatal box and
+    // ends the process with status 1.
+    void start(uint32_t address, const char* login, const char* password);
+
+    PluginEntry* entries = nullptr;  // last accepted index line first
+    RunFunction entry = nullptr;
+
+private:
+    void enterVersionFolder();
+};

@@ -1,0 +1,48 @@
+#include "plugins/PlainFileName.h"
+
+#include <cctype>
+#include <cstring>
+
+namespace {
+
+bool sameLetters(const char* text, size_t length, const char* word) {
+    if (std::strlen(word) != length)
+        return false;
+    for (size_t i = 0; i < length; ++i) {
+        if (std::toupper(static_cast<unsigned char>(text[i])) != word[i])
+            return false;
+    }
+    return true;
+}
+
+// Windows opens the device, not a file, for these stems whatever extension follows them.
+bool isDeviceName(const char* name) {
+    size_t stem = std::strcspn(name, ".");
+    // Blanks before the extension do not stop Windows from seeing the device ("NUL .txt").
+    while (stem > 0 && name[stem - 1] == ' ')
+        --stem;
+    static const char* const devices[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
+    for (const char* device : devices) {
+        if (sameLetters(name, stem, device))
+            return true;
+    }
+    if (stem == 4 && name[3] >= '1' && name[3] <= '9')
+        return sameLetters(name, 3, "COM") || sameLetters(name, 3, "LPT");
+    return false;
+}
+
+}  // namespace
+
+bool isPlainFileName(const char* name) {
+    if (!name || !*name || std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0)
+        return false;
+    for (const char* c = name; *c; ++c) {
+        unsigned char byte = static_cast<unsigned char>(*c);
+        if (byte < 0x20 || std::strchr("\\/:*?\"<>|", byte))
+            return false;
+    }
+    char last = name[std::strlen(name) - 1];
+    if (last == '.' || last == ' ')
+        return false;
+    return !isDeviceName(name);
+}

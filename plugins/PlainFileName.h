@@ -1,0 +1,8 @@
+#pragma once
+// Names from the router's plugin index become file and folder names in the cache. Only a name that
+// stays a single, ordinary entry inside its folder on Windows is let through.
+
+// True when `name` is one plain file or folder name: not empty, not "." or "..", no path separator,
+// drive colon, wildcard or other character Windows refuses, no control character, no trailing dot or
+// blank, and not a device name (CON, PRN, AUX, NUL, COM1-COM9, LPT1-LPT9, with or without extension).
+bool isPlainFileName(const char* name);

@@ -1,0 +1,37 @@
+#pragma once
+// One accepted line of the router's plugin index, and the stamp file that remembers which line the
+// cached library came from. File names are relative to the current directory, the version folder.
+#include <cstddef>
+#include <cstdint>
+
+class FetcherListener;
+
+struct PluginEntry {
+    PluginEntry() = default;
+    PluginEntry(const PluginEntry&) = delete;
+    PluginEntry& operator=(const PluginEntry&) = delete;
+
+    // Reads "crc size name version". False when a field is missing, or when the name, the local
+    // file name or the version would not be one plain name inside the cache (a line is printed then).
+    bool parse(const char* line);
+    // The stamp's name: `file` up to its first '.', then ".crc"; always terminated within `size`.
+    void stampPath(char* buffer, size_t size) const;
+    // Creates or truncates the stamp and writes `crc`; silent when the file cannot be opened.
+    void writeStamp() const;
+    // The stamp opens and its first line holds `crc`.
+    bool stampMatches() const;
+    // `file` exists (a folder counts) and the stamp matches.
+    bool isCurrent() const;
+    // Brings the plugin into the cache: true when it is now current. A short download prints a line
+    // and returns false; a corrupt download and fetch errors throw Exception. Either way a stamp is
+    // left only beside a library that was received in full.
+    bool fetchEntry(uint32_t address, uint16_t port, FetcherListener* listener);
+
+    char name[32] = "";     // remote name as listed
+    char file[32] = "";     // local name: `name` without a trailing ".gz"
+    char version[16] = "";  // names the version folder
+    uint32_t size = 0;      // compressed bytes a download must deliver
+    uint32_t crc = 0;       // checksum number of the line, kept in the stamp
+    bool current = false;
+    PluginEntry* next = nullptr;
+};

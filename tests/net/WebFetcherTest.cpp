@@ -1,0 +1,233 @@
+// The HTTP/1.0 client against a local server that answers byte by byte as each case says.
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "net/WebFetcher.h"
+#include "tests/net/NetTestUtil.h"
+
+namespace {
+
+std::string failurePrefix(uint16_t port, const char* path) {
+    char text[200];
+    snprintf(text, sizeof text, "Could not fetch %s from 127.0.0.1 (port %u): ", path, static_cast<unsigned>(port));
+    return text;
+}
+
+struct ResponseCase {
+    const char* name;
+    std::string response;
+    std::string error;                  // text after the failure prefix; empty: success
+    std::vector<size_t> chunks = {};    // expected chunk sizes on success
+    std::string body = "";              // expected body, when short enough to spell out
+};
+
+TEST(WebFetcher, ResponsesTable) {
+    const std::string tenThousand = noiseBytes(10000, 3);
+    const std::string twenty = "abcdefghijklmnopqrst";
+    const ResponseCase cases[] = {
+        {"short body", okResponse("hello"), "", {5}, "hello"},
+        {"http/1.1", "HTTP/1.1 200 OK\r\nServer: t\r\n\r\nhi", "", {2}, "hi"},
+        {"10000 after 100-byte header", headerOfSize(100) + tenThousand, "", {3996, 4096, 1908}, tenThousand},
+        {"content-length lies", "HTTP/1.0 200 OK\r\nContent-Length: 5\r\n\r\n" + twenty, "", {20}, twenty},
+        {"lf-only lines", "HTTP/1.0 200 OK\nServer: t\n\nbody", "", {4}, "body"},
+        {"cr line ends header", "HTTP/1.0 200 OK\r\n\rjunk\nbody", "", {4}, "body"},
+        {"header ends at byte 4096, body follows", headerOfSize(4096) + "after", "", {5}, "after"},
+        {"header ends at byte 4096, long body", headerOfSize(4096) + tenThousand, "", {4096, 4096, 1808}, tenThousand},
+        {"header ends at byte 4096, no body", headerOfSize(4096), "no response"},
+        {"404 with phrase", "HTTP/1.0 404 Not Found\r\n\r\nmissing", "Not Found"},
+        {"404 without phrase", "HTTP/1.0 404\r\n\r\n", "404"},
+        {"301 not followed", "HTTP/1.0 301 Moved Permanently\r\nLocation: /elsewhere\r\n\r\n", "Moved Permanently"},
+        {"204 with no body", "HTTP/1.0 204 No Content\r\n\r\n", "no response"},
+        {"icy", "ICY 200 OK\r\n\r\nmusic", "bad response"},
+        {"no line end in 4096 bytes", std::string(5000, 'x'), "no response"},
+        {"no line end before close", "HTTP/1.0 200 OK", "no response"},
+        {"header longer than 4096", headerOfSize(5000) + "body", "no response"},
+        {"header unfinished at close", "HTTP/1.0 200 OK\r\nServer: t\r\n", "no response"},
+        {"closes without a byte", "", "", {}, ""},
+    };
+    for (const ResponseCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        TestServer server(respondWith(c.response));
+        CountingListener listener;
+        RecordingFetcher fetcher(&listener);
+        std::string failure = failureOf([&] { fetcher.fetch(loopback(), server.port(), "/tarsel"); });
+        if (c.error.empty()) {
+            ASSERT_EQ(failure, "<no exception>");
+            std::vector<size_t> sizes;
+            for (const std::string& chunk : fetcher.chunks)
+                sizes.push_back(chunk.size());
+            EXPECT_EQ(sizes, c.chunks);
+            EXPECT_EQ(fetcher.body(), c.body);
+            std::vector<uint32_t> counts(sizes.begin(), sizes.end());
+            EXPECT_EQ(listener.counts, counts);
+        } else {
+            EXPECT_EQ(failure, (failurePrefix(server.port(), "/tarsel") + c.error).substr(0, 127));
+            EXPECT_TRUE(fetcher.chunks.empty());
+        }
+        EXPECT_EQ(server.requests(), std::vector<std::string>{"GET /tarsel HTTP/1.0"});
+    }
+}
+
+TEST(WebFetcher, SendsOnlyTheRequestLineAndAnEmptyLine) {
+    TestServer server(respondWith(okResponse("x")));
+    RecordingFetcher fetcher;
+    fetcher.fetch(loopback(), server.port(), "/tarsel/plugin.dll");
+    ASSERT_EQ(server.rawRequests().size(), 1u);
+    EXPECT_EQ(server.rawRequests()[0], "GET /tarsel/plugin.dll HTTP/1.0\r\n\r\n");
+}
+
+TEST(WebFetcher, PiecesWithPausesStillFillWholeBuffers) {
+    const std::string body = noiseBytes(9000, 5);
+    TestServer server([&](SOCKET client, const std::string&) {
+        const std::string all = okResponse(body);
+        for (size_t at = 0; at < all.size(); at += 1500) {
+            sendAll(client, all.substr(at, 1500));
+            Sleep(5);
+        }
+    });
+    RecordingFetcher fetcher;  // and no listener
+    fetcher.fetch(loopback(), server.port(), "/p");
+    ASSERT_EQ(fetcher.chunks.size(), 3u);
+    EXPECT_EQ(fetcher.chunks[0].size(), 4096u - 19);
+    EXPECT_EQ(fetcher.chunks[1].size(), 4096u);
+    EXPECT_EQ(fetcher.body(), body);
+}
+
+TEST(WebFetcher, ClosingMidBodyEndsTheBodyThere) {
+    TestServer server([](SOCKET client, const std::string&) {
+        sendAll(client, okResponse(std::string(5000, 'a')));
+        Sleep(50);
+    });
+    CountingListener listener;
+    RecordingFetcher fetcher(&listener);
+    fetcher.fetch(loopback(), server.port(), "/p");
+    EXPECT_EQ(fetcher.body(), std::string(5000, 'a'));
+    EXPECT_EQ(listener.counts, (std::vector<uint32_t>{4077, 923}));
+}
+
+TEST(WebFetcher, RefusedPort) {
+    const uint16_t port = closedPort();
+    RecordingFetcher fetcher;
+    char expected[160];
+    snprintf(expected, sizeof expected,
+             "Could not connect to IP 127.0.0.1 (port %u) - connection refused (web server is not running)!",
+             static_cast<unsigned>(port));
+    EXPECT_EQ(failureOf([&] { fetcher.fetch(loopback(), port, "/tarsel"); }), expected);
+}
+
+TEST(WebFetcher, LongPathsAreCutInTheMessageAndRefusedBeforeSending) {
+    TestServer server(respondWith("HTTP/1.0 404 Not Found\r\n\r\n"));
+    RecordingFetcher fetcher;
+    const std::string path = "/tarsel/" + std::string(150, 'n');
+    std::string failure = failureOf([&] { fetcher.fetch(loopback(), server.port(), path.c_str()); });
+    EXPECT_EQ(failure.size(), 127u);
+    EXPECT_EQ(failure, (failurePrefix(server.port(), path.c_str()) + "Not Found").substr(0, 127));
+
+    // 4078 characters still fit the request buffer, one more does not and never reaches the server.
+    const std::string longest = "/" + std::string(4077, 'x');
+    const std::string tooLong = longest + "x";
+    EXPECT_EQ(failureOf([&] { fetcher.fetch(loopback(), server.port(), longest.c_str()); }).substr(0, 18),
+              "Could not fetch /x");
+    // Refused before connecting: not a connection failure, and the server sees no third request.
+    EXPECT_EQ(failureOf([&] { fetcher.fetch(loopback(), server.port(), tooLong.c_str()); }).substr(0, 18),
+              "Could not fetch /x");
+    Sleep(50);
+    EXPECT_EQ(server.requests().size(), 2u);
+}
+
+TEST(WebFetcher, ObjectIsReusable) {
+    TestServer server([](SOCKET client, const std::string& line) { sendAll(client, okResponse(line.substr(4, 2))); });
+    RecordingFetcher fetcher;
+    fetcher.fetch(loopback(), server.port(), "/a");
+    EXPECT_THROW(fetcher.fetch(loopback(), closedPort(), "/b"), std::exception);
+    fetcher.fetch(loopback(), server.port(), "/c");
+    EXPECT_EQ(fetcher.body(), "/a/c");
+}
+
+TEST(WebFetcher, ConnectErrorTable) {
+    struct Probe : WebFetcher {
+        using WebFetcher::connectErrorText;
+    };
+    const std::pair<int, const char*> table[] = {
+        {10049, "bad router address"}, {11001, "bad router address"}, {10050, "network is not up"},
+        {10051, "network is unreachable"}, {10060, "no response"}, {10064, "no response"},
+        {10061, "connection refused (web server is not running)"}, {10065, "router is unreachable"},
+        {10035, "fatal error"}, {0, "fatal error"},
+    };
+    for (const auto& row : table)
+        EXPECT_STREQ(Probe::connectErrorText(row.first), row.second) << row.first;
+}
+
+TEST(WebFetcher, UnknownCodesGiveUnknownError) {
+    struct Probe : WebFetcher {
+        using WebFetcher::raiseFetchError;
+    };
+    EXPECT_EQ(failureOf([] { Probe::raiseFetchError(static_cast<FetchError>(-7), "x", loopback(), 80, "/t"); }),
+              "Could not fetch /t from 127.0.0.1 (port 80): unknown error");
+}
+
+// Window messages keep flowing while the server stalls: the dialogs stay live during a fetch.
+TEST(WebFetcher, PumpsMessagesWhileWaiting) {
+    HiddenWindow window;
+    TestServer server([&](SOCKET client, const std::string&) {
+        PostMessageA(window.hwnd, HiddenWindow::kPing, 0, 0);
+        Sleep(300);
+        sendAll(client, okResponse("late"));
+    });
+    RecordingFetcher fetcher;
+    fetcher.fetch(loopback(), server.port(), "/p");
+    EXPECT_EQ(fetcher.body(), "late");
+    EXPECT_EQ(HiddenWindow::dispatched[0], 1);
+}
+
+struct Lookup {
+    const char* host;
+    uint32_t expected;
+};
+
+TEST(ResolveHost, DottedNamesAndLookups) {
+    const Lookup cases[] = {
+        {"10.0.0.1", inet_addr("10.0.0.1")},
+        {"127.0.0.1", htonl(INADDR_LOOPBACK)},
+        {"localhost", htonl(INADDR_LOOPBACK)},
+        // Rejected by the resolver itself (empty label, over-long label): no query leaves the machine.
+        {"no..such.host", INADDR_NONE},
+        {"xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx.test", INADDR_NONE},
+    };
+    for (bool withWindow : {true, false}) {
+        for (const Lookup& c : cases) {
+            SCOPED_TRACE(c.host);
+            SCOPED_TRACE(withWindow ? "modeless window" : "no modeless window");
+            std::unique_ptr<HiddenWindow> window(withWindow ? new HiddenWindow : nullptr);
+            WebFetcher fetcher;
+            EXPECT_EQ(fetcher.resolveHost(c.host), c.expected);
+        }
+    }
+}
+
+// During the look-up other messages are dispatched, including someone else's WM_USER + 1.
+TEST(ResolveHost, KeepsDispatchingWhileWaiting) {
+    HiddenWindow window;
+    PostMessageA(window.hwnd, HiddenWindow::kPing, 0, 0);
+    PostMessageA(window.hwnd, WM_USER + 1, 0, 0);
+    WebFetcher fetcher;
+    EXPECT_EQ(fetcher.resolveHost("localhost"), htonl(INADDR_LOOPBACK));
+    EXPECT_EQ(HiddenWindow::dispatched[0], 1);
+    EXPECT_EQ(HiddenWindow::dispatched[1], 1);
+}
+
+TEST(ResolveHost, QuitMessageGivesNoAddress) {
+    HiddenWindow window;
+    PostQuitMessage(0);
+    WebFetcher fetcher;
+    EXPECT_EQ(fetcher.resolveHost("localhost"), INADDR_NONE);
+    Sleep(200);  // a late completion must find nothing to write into; it is drained below
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    }
+}
+
+}  // namespace

@@ -1,0 +1,158 @@
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "plugins/CacheDirectory.h"
+#include "tests/plugins/CacheTestSupport.h"
+
+namespace {
+
+TEST(StaleDate, PackedDifferenceAboveThirteen) {
+    const struct {
+        int stampYear, stampMonth, stampDay;
+        int year, month, day;
+        bool stale;
+    } cases[] = {
+        {2024, 3, 1, 2024, 3, 15, true},     // 14 days, same month
+        {2024, 3, 1, 2024, 3, 14, false},    // 13 days
+        {2024, 1, 20, 2024, 2, 5, true},     // 69 - 52 = 17
+        {2024, 2, 28, 2024, 3, 8, false},    // 104 - 92 = 12
+        {2023, 2, 28, 2023, 3, 8, false},
+        {2023, 12, 31, 2024, 1, 1, true},    // any earlier year
+        {2024, 3, 15, 2024, 3, 15, false},
+        {2024, 3, 20, 2024, 3, 1, false},    // stamp in the future
+        {2030, 1, 1, 2024, 3, 1, false},
+    };
+    for (const auto& c : cases) {
+        uint16_t stamped = packedDate(c.stampYear, c.stampMonth, c.stampDay);
+        uint16_t today = packedDate(c.year, c.month, c.day);
+        EXPECT_EQ(isStaleDate(stamped, today), c.stale)
+            << c.stampYear << '-' << c.stampMonth << '-' << c.stampDay << " seen " << c.year << '-' << c.month << '-'
+            << c.day;
+    }
+    EXPECT_EQ(packedDate(2024, 1, 20) - packedDate(2024, 1, 1), 19);
+    EXPECT_EQ(packedDate(1980, 1, 1), 0x21);
+}
+
+using CacheFolders = CacheTest;
+
+TEST_F(CacheFolders, RootAndVersionUnderRegistryFolder) {
+    EXPECT_STREQ(appDataFolder(), appData.c_str());
+    const char* cache = cacheRoot();
+    ASSERT_NE(cache, nullptr);
+    EXPECT_EQ(std::string(cache), root);
+    EXPECT_TRUE(isFolder(appData + "\\Dunmoral"));
+    EXPECT_TRUE(isFolder(root));
+    const char* version = versionFolder("2.9.1");
+    ASSERT_NE(version, nullptr);
+    EXPECT_EQ(std::string(version), root + "\\2.9.1");
+    EXPECT_TRUE(isFolder(version));
+    // Asking again leaves what is there.
+    writeFile(root + "\\2.9.1\\x.dll", "MZ");
+    EXPECT_EQ(std::string(versionFolder("2.9.1")), root + "\\2.9.1");
+    EXPECT_TRUE(exists(root + "\\2.9.1\\x.dll"));
+}
+
+TEST_F(CacheFolders, RegistryValueUsedUnchanged) {
+    std::string unexpanded = appData + "\\%USERNAME%";
+    setAppDataValue(unexpanded.c_str());
+    EXPECT_EQ(std::string(appDataFolder()), unexpanded);
+    EXPECT_FALSE(exists(unexpanded)) << "the registry's folder is not made";
+    // Levels that cannot be made are not reported: the path comes back all the same.
+    const char* cache = cacheRoot();
+    ASSERT_NE(cache, nullptr);
+    EXPECT_EQ(std::string(cache), unexpanded + "\\Dunmoral\\tarsel");
+    EXPECT_FALSE(exists(unexpanded));
+}
+
+TEST_F(CacheFolders, FallbackToWindowsFolder) {
+    setAppDataValue(nullptr);
+    char windows[MAX_PATH];
+    GetWindowsDirectoryA(windows, sizeof windows);
+    std::string fallback = std::string(windows) + "\\AppData";
+    // Only what this test makes is removed afterwards.
+    std::vector<std::string> made;
+    for (const std::string& level : {fallback, fallback + "\\Dunmoral", fallback + "\\Dunmoral\\tarsel"}) {
+        if (!exists(level))
+            made.insert(made.begin(), level);
+    }
+    EXPECT_EQ(std::string(appDataFolder()), fallback);
+    const char* cache = cacheRoot();
+    ASSERT_NE(cache, nullptr);
+    EXPECT_EQ(std::string(cache), fallback + "\\Dunmoral\\tarsel");
+    EXPECT_TRUE(isFolder(fallback + "\\Dunmoral\\tarsel"));
+    for (const std::string& level : made)
+        RemoveDirectoryA(level.c_str());
+}
+
+class CachePruning : public CacheTest {
+protected:
+    // A version folder with a stamp of the given age, a library, a dot-file, a read-only file and a
+    // nested folder with a file in it.
+    std::string makeVersion(const char* version, const char* stampName, double days) {
+        std::string folder = versionFolder(version);
+        if (stampName) {
+            writeFile(folder + "\\" + stampName, "1\r\n");
+            setLastWrite(folder + "\\" + stampName, fileTimeDaysAgo(days));
+        }
+        writeFile(folder + "\\plugin.dll", "MZ");
+        writeFile(folder + "\\.keep", "dot");
+        writeFile(folder + "\\locked.dll", "MZ");
+        SetFileAttributesA((folder + "\\locked.dll").c_str(), FILE_ATTRIBUTE_READONLY);
+        CreateDirectoryA((folder + "\\sub").c_str(), nullptr);
+        CreateDirectoryA((folder + "\\sub\\deeper").c_str(), nullptr);
+        writeFile(folder + "\\sub\\a.dll", "MZ");
+        writeFile(folder + "\\sub\\deeper\\b.dll", "MZ");
+        return folder;
+    }
+
+    static void expectEmptied(const std::string& folder) {
+        EXPECT_FALSE(exists(folder + "\\plugin.dll"));
+        EXPECT_FALSE(exists(folder + "\\system.crc"));
+        EXPECT_FALSE(exists(folder + "\\veskaral.crc"));
+        EXPECT_FALSE(exists(folder + "\\sub\\a.dll"));
+        EXPECT_FALSE(exists(folder + "\\sub\\deeper\\b.dll"));
+        EXPECT_TRUE(isFolder(folder + "\\sub\\deeper")) << "folders stay";
+        EXPECT_TRUE(exists(folder + "\\.keep")) << "dot-files stay";
+        EXPECT_TRUE(exists(folder + "\\locked.dll")) << "read-only files stay";
+    }
+    static void expectKept(const std::string& folder) {
+        EXPECT_TRUE(exists(folder + "\\plugin.dll"));
+        EXPECT_TRUE(exists(folder + "\\sub\\deeper\\b.dll"));
+    }
+};
+
+TEST_F(CachePruning, StaleFoldersEmptiedOthersKept) {
+    std::string oldSystem = makeVersion("old-system", "system.crc", 30);
+    std::string oldVeskaral = makeVersion("old-veskaral", "veskaral.crc", 30);
+    std::string fresh = makeVersion("fresh", "system.crc", 0);
+    std::string unstamped = makeVersion("unstamped", nullptr, 0);
+    setLastWrite(unstamped + "\\plugin.dll", fileTimeDaysAgo(60));
+    // system.crc decides even when veskaral.crc is old.
+    std::string both = makeVersion("both", "system.crc", 0);
+    writeFile(both + "\\veskaral.crc", "1\r\n");
+    setLastWrite(both + "\\veskaral.crc", fileTimeDaysAgo(60));
+    std::string dotted = makeVersion(".hidden", "system.crc", 30);
+    writeFile(root + "\\tarsel.cfg", "settings");
+    setLastWrite(root + "\\tarsel.cfg", fileTimeDaysAgo(60));
+
+    pruneStaleVersions();
+
+    expectEmptied(oldSystem);
+    expectEmptied(oldVeskaral);
+    expectKept(fresh);
+    expectKept(unstamped);
+    expectKept(both);
+    expectKept(dotted);
+    EXPECT_EQ(readFile(root + "\\tarsel.cfg"), "settings");
+}
+
+TEST_F(CachePruning, DeleteFilesEmptiesNestedFolders) {
+    std::string folder = makeVersion("any", nullptr, 0);
+    deleteFiles(folder.c_str());
+    expectEmptied(folder);
+    EXPECT_TRUE(isFolder(folder));
+    deleteFiles((root + "\\missing").c_str());  // nothing to search: nothing happens
+}
+
+}  // namespace

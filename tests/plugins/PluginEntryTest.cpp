@@ -1,0 +1,175 @@
+#include <cstring>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "plugins/PlainFileName.h"
+#include "plugins/PluginEntry.h"
+#include "tests/plugins/CacheTestSupport.h"
+
+namespace {
+
+struct ParseCase {
+    const char* line;
+    bool accepted;
+    uint32_t crc;
+    uint32_t size;
+    const char* name;
+    const char* file;
+    const char* version;
+};
+
+TEST(PluginEntryParse, ReadsFieldsAndLocalName) {
+    const ParseCase cases[] = {
+        {"305419896 48213 plugin.dll.gz 1.0", true, 305419896, 48213, "plugin.dll.gz", "plugin.dll", "1.0"},
+        {"1 2 a.dll.gz 1.0 and more words", true, 1, 2, "a.dll.gz", "a.dll", "1.0"},
+        {"  7\t8   b.dll   2.5  ", true, 7, 8, "b.dll", "b.dll", "2.5"},
+        {"1 2 .gz 1.0", true, 1, 2, ".gz", ".gz", "1.0"},
+        {"1 2 A.DLL.GZ 1.0", true, 1, 2, "A.DLL.GZ", "A.DLL.GZ", "1.0"},
+        {"1 2 x.gz.dll 1.0", true, 1, 2, "x.gz.dll", "x.gz.dll", "1.0"},
+        {"-1 2 a.dll 1.0", true, 4294967295u, 2, "a.dll", "a.dll", "1.0"},
+        // A long name is cut at 31 and the version is read from the 32nd character on.
+        {"1 2 abcdefghijklmnopqrstuvwxyz01234.dll 1.0", true, 1, 2, "abcdefghijklmnopqrstuvwxyz01234",
+         "abcdefghijklmnopqrstuvwxyz01234", ".dll"},
+        {"1 2 a.dll 1234567890abcdefXYZ", true, 1, 2, "a.dll", "a.dll", "1234567890abcde"},
+        {"1 2 a.dll", false, 0, 0, "", "", ""},
+        {"", false, 0, 0, "", "", ""},
+        {"x 2 a.dll 1.0", false, 0, 0, "", "", ""},
+    };
+    for (const ParseCase& c : cases) {
+        SCOPED_TRACE(c.line);
+        PluginEntry entry;
+        testing::internal::CaptureStdout();
+        bool accepted = entry.parse(c.line);
+        testing::internal::GetCapturedStdout();
+        ASSERT_EQ(accepted, c.accepted);
+        if (!accepted)
+            continue;
+        EXPECT_EQ(entry.crc, c.crc);
+        EXPECT_EQ(entry.size, c.size);
+        EXPECT_STREQ(entry.name, c.name);
+        EXPECT_STREQ(entry.file, c.file);
+        EXPECT_STREQ(entry.version, c.version);
+        EXPECT_FALSE(entry.current);
+    }
+}
+
+TEST(PluginEntryParse, DropsNamesThatLeaveTheFolderWithALine) {
+    const char* lines[] = {
+        "1 2 ..\\evil.dll 1.0",    "1 2 ../evil.dll 1.0",   "1 2 C:\\evil.dll 1.0", "1 2 \\evil.dll 1.0",
+        "1 2 /evil.dll 1.0",       "1 2 sub/evil.dll 1.0",  "1 2 .. 1.0",           "1 2 ...gz 1.0",
+        "1 2 evil.dll ..",         "1 2 evil.dll .",        "1 2 evil.dll ..\\..",  "1 2 evil.dll C:\\x",
+        "1 2 evil.dll /tmp",       "1 2 CON.gz 1.0",        "1 2 nul.dll 1.0",      "1 2 evil.dll com1",
+        "1 2 LPT9.txt.gz 1.0",     "1 2 evil.dll. 1.0",     "1 2 evil.dll 1.0.",    "1 2 ev\x01il.dll 1.0",
+        "1 2 evil.dll 1\x1f",      "1 2 ev*l.dll 1.0",      "1 2 evil.dll.gz a:b",
+    };
+    for (const char* line : lines) {
+        SCOPED_TRACE(line);
+        PluginEntry entry;
+        testing::internal::CaptureStdout();
+        EXPECT_FALSE(entry.parse(line));
+        std::string out = testing::internal::GetCapturedStdout();
+        EXPECT_EQ(out.rfind("ERROR: bad plugin name ", 0), 0u) << out;
+        EXPECT_EQ(out.find('\x01'), std::string::npos);
+    }
+}
+
+TEST(PlainFileName, AcceptsOrdinaryNamesOnly) {
+    const struct {
+        const char* name;
+        bool plain;
+    } cases[] = {
+        {"plugin.dll", true}, {"1.0", true},      {".gz", true},       {"a b.dll", true},   {"CONFIG.dll", true},
+        {"COM10.dll", true},  {"LPT0", true},     {"NULL", true},      {"com", true},       {"\xe9t\xe9.dll", true},
+        {"", false},          {".", false},       {"..", false},       {"a\\b", false},     {"a/b", false},
+        {"c:", false},        {"a.", false},      {"a ", false},       {"CON", false},      {"con.dll", false},
+        {"Aux.x.y", false},   {"PRN", false},     {"COM1", false},     {"com9.crc", false}, {"LPT1", false},
+        {"NUL .txt", false},  {"CONIN$", false},  {"a\tb", false},     {"a\x7f", true},     {"a?b", false},
+        {"a<b", false},       {"a>b", false},     {"a|b", false},      {"a\"b", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(isPlainFileName(c.name), c.plain) << '"' << c.name << '"';
+}
+
+TEST(PluginEntryStamp, NameUpToTheFirstDot) {
+    const struct {
+        const char* file;
+        size_t size;
+        const char* stamp;
+    } cases[] = {
+        {"plugin.dll", 36, "plugin.crc"},
+        {"plugin", 36, "plugin.crc"},
+        {"a.b.dll", 36, "a.crc"},
+        {".gz", 36, ".crc"},
+        {"A.DLL.GZ", 36, "A.crc"},
+        {"abcdefghijklmnopqrstuvwxyz01234", 36, "abcdefghijklmnopqrstuvwxyz01234.crc"},
+        {"plugin.dll", 9, "plugin.c"},
+        {"plugin.dll", 5, "plug"},
+        {"plugin.dll", 1, ""},
+    };
+    for (const auto& c : cases) {
+        PluginEntry entry;
+        std::snprintf(entry.file, sizeof entry.file, "%s", c.file);
+        char buffer[48];
+        std::memset(buffer, 'x', sizeof buffer);
+        entry.stampPath(buffer, c.size);
+        EXPECT_STREQ(buffer, c.stamp) << c.file << " in " << c.size;
+        EXPECT_EQ(buffer[c.size], 'x') << "wrote past the buffer for " << c.file;
+    }
+}
+
+class PluginStampFiles : public CacheTest {
+protected:
+    void SetUp() override {
+        CacheTest::SetUp();
+        ASSERT_TRUE(SetCurrentDirectoryA(appData.c_str()));
+        std::snprintf(entry.file, sizeof entry.file, "plugin.dll");
+    }
+    PluginEntry entry;
+};
+
+TEST_F(PluginStampFiles, WritesDigitsThenCrLf) {
+    entry.crc = 4294967295u;
+    entry.writeStamp();
+    EXPECT_EQ(readFile("plugin.crc"), "4294967295\r\n");
+    entry.crc = 12;
+    entry.writeStamp();
+    EXPECT_EQ(readFile("plugin.crc"), "12\r\n");
+    EXPECT_TRUE(entry.stampMatches());
+}
+
+TEST_F(PluginStampFiles, MatchesOnlyTheSameNumber) {
+    const struct {
+        const char* contents;  // null: no stamp file
+        uint32_t crc;
+        bool matches;
+    } cases[] = {
+        {"12\n", 12, true},         {" 12\r\n", 12, true},   {"12", 12, true},         {"12\n", 13, false},
+        {"0x12\n", 0, true},        {"0x12\n", 18, false},   {"", 0, false},           {"abc\n", 0, false},
+        {"\n12\n", 12, false},      {nullptr, 0, false},
+    };
+    for (const auto& c : cases) {
+        DeleteFileA("plugin.crc");
+        if (c.contents)
+            writeFile("plugin.crc", c.contents);
+        entry.crc = c.crc;
+        EXPECT_EQ(entry.stampMatches(), c.matches) << (c.contents ? c.contents : "(none)") << " vs " << c.crc;
+    }
+}
+
+TEST_F(PluginStampFiles, CurrentNeedsLibraryAndStamp) {
+    entry.crc = 5;
+    EXPECT_FALSE(entry.isCurrent());
+    entry.writeStamp();
+    EXPECT_FALSE(entry.isCurrent()) << "no library yet";
+    writeFile("plugin.dll", "MZ");
+    EXPECT_TRUE(entry.isCurrent());
+    entry.crc = 6;
+    EXPECT_FALSE(entry.isCurrent());
+    entry.crc = 5;
+    DeleteFileA("plugin.dll");
+    ASSERT_TRUE(CreateDirectoryA("plugin.dll", nullptr));
+    EXPECT_TRUE(entry.isCurrent()) << "a folder of that name counts as the library";
+}
+
+}  // namespace

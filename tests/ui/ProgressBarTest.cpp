@@ -1,0 +1,293 @@
+#include <windows.h>
+#include <commctrl.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "app/Handles.h"
+#include "ui/ProgressBar.h"
+#include "ui/resource.h"
+
+namespace {
+
+// A progress dialog whose clock the test sets.
+class ClockedProgress : public ProgressBar {
+public:
+    uint32_t now = 0;
+    uint32_t receivedSoFar() const { return received; }
+    void restartCount() { received = 0; }
+
+protected:
+    uint32_t tick() override { return now; }
+};
+
+std::string controlText(HWND dialog, int control) {
+    char text[256] = "";
+    GetDlgItemTextA(dialog, control, text, sizeof text);
+    return text;
+}
+
+std::string windowText(HWND window) {
+    char text[256] = "";
+    GetWindowTextA(window, text, sizeof text);
+    return text;
+}
+
+int barPosition(HWND dialog) {
+    return static_cast<int>(SendDlgItemMessageA(dialog, IDC_PROGRESS, PBM_GETPOS, 0, 0));
+}
+
+struct ShownProgress : ::testing::Test {
+    void SetUp() override { ASSERT_TRUE(dialog.showModeless()); }
+    ClockedProgress dialog;
+};
+
+TEST_F(ShownProgress, OpensCentredWithIconRangeAndTemplateTexts) {
+    HWND window = dialog.hwnd;
+    EXPECT_EQ(currentModeless, window);
+    EXPECT_EQ("Veskaral tarsel", windowText(window));
+    EXPECT_EQ("Connecting...", controlText(window, IDC_STATUS));
+    EXPECT_EQ("", controlText(window, IDC_SPEED));
+    EXPECT_EQ("", controlText(window, IDC_TIME_LEFT));
+
+    EXPECT_EQ(reinterpret_cast<LONG_PTR>(LoadIconA(appInstance, MAKEINTRESOURCEA(IDI_TARSEL))),
+              static_cast<LONG_PTR>(GetClassLongPtrA(window, GCLP_HICON)));
+
+    PBRANGE range = {};
+    SendDlgItemMessageA(window, IDC_PROGRESS, PBM_GETRANGE, FALSE, reinterpret_cast<LPARAM>(&range));
+    EXPECT_EQ(0, range.iLow);
+    EXPECT_EQ(100, range.iHigh);
+
+    RECT desktop, box;
+    GetWindowRect(GetDesktopWindow(), &desktop);
+    GetWindowRect(window, &box);
+    EXPECT_NEAR(desktop.right / 2, (box.left + box.right) / 2, 1);
+    EXPECT_NEAR(desktop.bottom / 2, (box.top + box.bottom) / 2, 1);
+}
+
+TEST_F(ShownProgress, StatusLinesAndCaptionFollowTheSteps) {
+    HWND window = dialog.hwnd;
+    dialog.showResolving("router.example");
+    EXPECT_EQ("Resolving router.example", controlText(window, IDC_STATUS));
+    dialog.showConnecting("10.0.0.1", 8080);
+    EXPECT_EQ("Connecting to IP: 10.0.0.1 (port 8080)...", controlText(window, IDC_STATUS));
+    dialog.showChecking();
+    EXPECT_EQ("Checking for downloaded plugins", controlText(window, IDC_STATUS));
+    EXPECT_EQ("Veskaral tarsel", windowText(window));
+    dialog.showDownloading("10.0.0.1");
+    EXPECT_EQ("Downloading plugins from 10.0.0.1...", controlText(window, IDC_STATUS));
+    EXPECT_EQ("10.0.0.1 - Veskaral tarsel", windowText(window));
+
+    // The longest host text still fits, cut rather than overrun.
+    const std::string longHost(127, 'h');
+    dialog.showDownloading(longHost.c_str());
+    EXPECT_EQ("Downloading plugins from " + longHost + "...", controlText(window, IDC_STATUS));
+}
+
+TEST_F(ShownProgress, StartingLeavesOnlyStatusLine) {
+    HWND window = dialog.hwnd;
+    dialog.now = 1000;
+    dialog.showDownloading("10.0.0.1");
+    dialog.total = 400;
+    dialog.now = 1300;
+    dialog.bytesReceived(3);
+    ASSERT_NE("", controlText(window, IDC_SPEED));
+    ASSERT_TRUE(IsWindowVisible(GetDlgItem(window, IDC_PROGRESS)));
+
+    dialog.showStarting();
+    EXPECT_EQ("Starting tarsel...", controlText(window, IDC_STATUS));
+    EXPECT_EQ("Veskaral tarsel", windowText(window));
+    for (int control : {IDC_SPEED, IDC_TIME_LEFT, IDC_TIME_LEFT_LABEL, IDC_SPEED_LABEL})
+        EXPECT_EQ("", controlText(window, control)) << control;
+    EXPECT_FALSE(IsWindowVisible(GetDlgItem(window, IDC_PROGRESS)));
+}
+
+struct ProgressCase {
+    uint32_t total;
+    uint32_t received;
+    uint32_t elapsed;  // ms after showDownloading
+    int bar;
+    const char* speed;
+    const char* timeLeft;
+};
+
+TEST_F(ShownProgress, ShowsBarRateAndTimeLeft) {
+    const ProgressCase cases[] = {
+        {1048576, 262144, 2000, 25, "128.00 kb/sec", "6 sec (256.00 kb of 1024.00 kb copied)"},
+        {5000000, 37400, 250, 0, "146.09 kb/sec", "33 sec (36.52 kb of 4.77 Mb copied)"},
+        {400, 3, 300, 1, "10 b/sec", "40 sec (3 b of 400 b copied)"},
+        {400, 299, 300, 75, "997 b/sec", "0 sec (299 b of 400 b copied)"},
+        {400, 400, 1000, 100, "400 b/sec", "0 sec (400 b of 400 b copied)"},
+        // More than announced: no wrapped estimate, the bar stays full.
+        {400, 500, 1000, 100, "500 b/sec", "0 sec (500 b of 400 b copied)"},
+        // Slow enough that the estimate would not fit in 32 bits of seconds.
+        {4000000000u, 1, 4000000, 0, "0 b/sec", "71582788 min 15 sec (1 b of 3814.70 Mb copied)"},
+        // 4 GB: 64-bit arithmetic for the bar.
+        {4294967295u, 4294967295u, 1000, 100, "4096.00 Mb/sec", "0 sec (4096.00 Mb of 4096.00 Mb copied)"},
+        // Nothing yet: no rate to estimate from.
+        {400, 0, 300, 0, "0 b/sec", "Not known (0 b of 400 b copied)"},
+    };
+    // One window for all cases: closing a window costs seconds under Wine without a window manager.
+    ClockedProgress& progress = dialog;
+    for (const ProgressCase& c : cases) {
+        progress.restartCount();
+        progress.now = 50000;
+        progress.showDownloading("10.0.0.1");
+        progress.total = c.total;
+        progress.now += c.elapsed;
+        progress.bytesReceived(c.received);
+        SCOPED_TRACE(c.timeLeft);
+        EXPECT_EQ(c.bar, barPosition(progress.hwnd));
+        EXPECT_EQ(c.speed, controlText(progress.hwnd, IDC_SPEED));
+        EXPECT_EQ(c.timeLeft, controlText(progress.hwnd, IDC_TIME_LEFT));
+    }
+}
+
+TEST_F(ShownProgress, RefreshesAtMostEvery200Milliseconds) {
+    HWND window = dialog.hwnd;
+    dialog.now = 1000;
+    dialog.showDownloading("10.0.0.1");
+    dialog.total = 100000;
+    std::string shown = controlText(window, IDC_TIME_LEFT);
+    int refreshes = 0;
+    for (int report = 1; report <= 12; ++report) {
+        dialog.now += 50;
+        dialog.bytesReceived(1000);
+        const std::string text = controlText(window, IDC_TIME_LEFT);
+        if (text != shown) {
+            ++refreshes;
+            EXPECT_EQ(0, report % 4) << "refreshed at report " << report;
+        }
+        shown = text;
+    }
+    EXPECT_EQ(3, refreshes);
+    EXPECT_EQ(12000u, dialog.receivedSoFar());
+    EXPECT_EQ("4 sec (11.72 kb of 97.66 kb copied)", shown);
+    EXPECT_EQ(12, barPosition(window));
+}
+
+TEST_F(ShownProgress, UnknownTotalOnlyCounts) {
+    HWND window = dialog.hwnd;
+    dialog.now = 5000;  // before showDownloading: the last refresh still stands at 0
+    dialog.bytesReceived(300);
+    dialog.showDownloading("10.0.0.1");
+    dialog.now = 6000;
+    dialog.bytesReceived(700);
+    EXPECT_EQ("", controlText(window, IDC_SPEED));
+    EXPECT_EQ("", controlText(window, IDC_TIME_LEFT));
+    EXPECT_EQ(0, barPosition(window));
+    EXPECT_EQ(1000u, dialog.receivedSoFar());
+
+    dialog.total = 2000;
+    dialog.now = 6200;
+    dialog.bytesReceived(0);
+    EXPECT_EQ("833 b/sec", controlText(window, IDC_SPEED));
+    EXPECT_EQ("1 sec (1000 b of 2000 b copied)", controlText(window, IDC_TIME_LEFT));
+    EXPECT_EQ(50, barPosition(window));
+}
+
+TEST_F(ShownProgress, WrappedTickCounterGivesNotKnown) {
+    HWND window = dialog.hwnd;
+    dialog.now = 0xFFFFFFF0u;  // lastTick + 200 wraps past zero
+    dialog.showDownloading("10.0.0.1");
+    dialog.total = 400;
+    dialog.now = 0xFFFFFFF5u;
+    dialog.bytesReceived(100);
+    EXPECT_EQ("Not known (100 b of 400 b copied)", controlText(window, IDC_TIME_LEFT));
+    EXPECT_EQ("", controlText(window, IDC_SPEED));
+    EXPECT_EQ(25, barPosition(window));
+}
+
+TEST(ProgressWithoutWindow, StepsAndReportsChangeNothingVisible) {
+    ClockedProgress progress;
+    progress.showResolving("10.0.0.1");
+    progress.showConnecting("10.0.0.1", 80);
+    progress.showChecking();
+    progress.now = 1000;
+    progress.showDownloading("10.0.0.1");
+    progress.total = 10;
+    progress.now = 2000;
+    progress.bytesReceived(5);
+    progress.showStarting();
+    EXPECT_EQ(nullptr, progress.hwnd);
+    EXPECT_EQ(5u, progress.receivedSoFar());
+    EXPECT_FALSE(progress.destroy());
+}
+
+// Closing the dialog ends the process with status 1. Each way is tried in a child copy of this
+// program, which runs ExitChild.Run with the way named in TARSEL_PROGRESS_EXIT.
+const char kExitVariable[] = "TARSEL_PROGRESS_EXIT";
+const int kChildSurvived = 42;
+
+TEST(ExitChild, Run) {
+    char way[32] = "";
+    if (!GetEnvironmentVariableA(kExitVariable, way, sizeof way))
+        GTEST_SKIP() << "only run as a child of ProgressExit";
+    ProgressBar progress;
+    if (!progress.showModeless())
+        std::exit(kChildSurvived + 1);
+    HWND window = progress.hwnd;
+    const std::string w = way;
+    if (w == "button")
+        PostMessageA(GetDlgItem(window, IDCANCEL), BM_CLICK, 0, 0);
+    else if (w == "command")
+        PostMessageA(window, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+    else if (w == "closebox")
+        PostMessageA(window, WM_SYSCOMMAND, SC_CLOSE, 0);
+    else
+        PostMessageA(window, WM_KEYDOWN, VK_ESCAPE, 0);
+
+    if (w == "esc-waiting") {
+        // As during a host-name look-up: the waiting pump; a late wake-up bounds the wait.
+        const DWORD thread = GetCurrentThreadId();
+        std::thread([thread] {
+            Sleep(10000);
+            PostThreadMessageA(thread, WM_USER + 1, 0, 0);
+        }).detach();
+        MSG msg;
+        waitForMessage(msg, WM_USER + 1);
+    } else {
+        for (int i = 0; i < 500; ++i) {
+            pollMessages();
+            Sleep(10);
+        }
+    }
+    std::exit(kChildSurvived);
+}
+
+DWORD runChild(const char* way) {
+    char path[MAX_PATH];
+    GetModuleFileNameA(nullptr, path, sizeof path);
+    char commandLine[MAX_PATH + 64];
+    std::snprintf(commandLine, sizeof commandLine, "\"%s\" --gtest_filter=ExitChild.Run", path);
+    SetEnvironmentVariableA(kExitVariable, way);
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info = {};
+    const BOOL started =
+        CreateProcessA(nullptr, commandLine, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info);
+    SetEnvironmentVariableA(kExitVariable, nullptr);
+    if (!started)
+        return 1000;
+    FileHandle process(info.hProcess);
+    FileHandle thread(info.hThread);
+    if (WaitForSingleObject(process.get(), 30000) != WAIT_OBJECT_0) {
+        TerminateProcess(process.get(), 99);
+        return 1001;
+    }
+    DWORD status = 1002;
+    GetExitCodeProcess(process.get(), &status);
+    return status;
+}
+
+TEST(ProgressExit, CloseEscAndCloseBoxEndTheProgramWithStatusOne) {
+    for (const char* way : {"button", "command", "esc", "closebox", "esc-waiting"})
+        EXPECT_EQ(1u, runChild(way)) << way;
+}
+
+}  // namespace

@@ -1,0 +1,124 @@
+#include "ui/ProgressBar.h"
+
+#include <commctrl.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <initializer_list>
+
+#include "ui/resource.h"
+
+namespace {
+const char kTitle[] = "Veskaral tarsel";
+
+// Half-up rounding to a 32-bit count; estimates beyond its range stay at the largest value.
+uint32_t roundedCount(double value) {
+    const double rounded = value + 0.5;
+    if (!(rounded < 4294967296.0))
+        return UINT32_MAX;
+    return static_cast<uint32_t>(rounded);
+}
+}  // namespace
+
+int ProgressBar::templateId() { return IDD_PROGRESS; }
+
+uint32_t ProgressBar::tick() { return GetTickCount(); }
+
+bool ProgressBar::onInitDialog(WPARAM, LPARAM) {
+    // Set on the class, so the connect dialog shows the icon as well.
+    SetClassLongPtrA(hwnd, GCLP_HICON,
+                     reinterpret_cast<LONG_PTR>(LoadIconA(appInstance, MAKEINTRESOURCEA(IDI_TARSEL))));
+    centerOnDesktop();
+    SendDlgItemMessageA(hwnd, IDC_PROGRESS, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
+    return false;
+}
+
+bool ProgressBar::onCommand(WPARAM wParam, LPARAM) {
+    // Close, Esc and the close box: the user's only way out of a network wait.
+    if (LOWORD(wParam) == IDCANCEL)
+        std::exit(1);
+    return false;
+}
+
+void ProgressBar::setControlText(int control, const char* text) {
+    if (hwnd)
+        SetWindowTextA(GetDlgItem(hwnd, control), text);
+}
+
+void ProgressBar::setStatus(const char* text) { setControlText(IDC_STATUS, text); }
+
+void ProgressBar::showResolving(const char* host) {
+    char text[256];
+    std::snprintf(text, sizeof text, "Resolving %s", host);
+    setStatus(text);
+}
+
+void ProgressBar::showConnecting(const char* host, int port) {
+    char text[256];
+    std::snprintf(text, sizeof text, "Connecting to IP: %s (port %d)...", host, port);
+    setStatus(text);
+}
+
+void ProgressBar::showChecking() { setStatus("Checking for downloaded plugins"); }
+
+void ProgressBar::showDownloading(const char* host) {
+    char text[256];
+    std::snprintf(text, sizeof text, "Downloading plugins from %s...", host);
+    setStatus(text);
+    if (hwnd) {
+        std::snprintf(text, sizeof text, "%s - %s", host, kTitle);
+        SetWindowTextA(hwnd, text);
+    }
+    startTick = lastTick = tick();
+}
+
+void ProgressBar::showStarting() {
+    setStatus("Starting tarsel...");
+    if (!hwnd)
+        return;
+    SetWindowTextA(hwnd, kTitle);
+    for (int control : {IDC_SPEED, IDC_TIME_LEFT, IDC_TIME_LEFT_LABEL, IDC_SPEED_LABEL})
+        setControlText(control, "");
+    ShowWindow(GetDlgItem(hwnd, IDC_PROGRESS), SW_HIDE);
+}
+
+void ProgressBar::bytesReceived(uint32_t count) {
+    received += count;
+    const uint32_t now = tick();
+    if (now < lastTick + 200u)
+        return;
+    if (total == 0)
+        return;
+    lastTick = now;
+
+    // The added quarter moves the bar to k once the exact share reaches k - 0.25.
+    uint64_t position = (static_cast<uint64_t>(received) * 100 + total / 4) / total;
+    if (position > 100)
+        position = 100;  // more bytes than announced
+    if (hwnd)
+        SendDlgItemMessageA(hwnd, IDC_PROGRESS, PBM_SETPOS, static_cast<WPARAM>(position), 0);
+
+    char timeText[kDurationTextLength] = "Not known";
+    const uint32_t elapsed = now - startTick;
+    // Under 100 ms only when the tick counter wrapped; the rate would be noise.
+    if (elapsed >= 100) {
+        const double rate = received / static_cast<double>(elapsed) * 1000.0;
+        char size[kSizeTextLength];
+        char line[256];
+        formatSize(roundedCount(rate), size, sizeof size);
+        std::snprintf(line, sizeof line, "%s/sec", size);
+        setControlText(IDC_SPEED, line);
+        if (received >= total)
+            formatDuration(0, timeText, sizeof timeText);
+        else if (rate > 0)
+            formatDuration(roundedCount((total - received) / rate), timeText, sizeof timeText);
+    }
+
+    char receivedText[kSizeTextLength];
+    char totalText[kSizeTextLength];
+    char line[256];
+    formatSize(received, receivedText, sizeof receivedText);
+    formatSize(total, totalText, sizeof totalText);
+    std::snprintf(line, sizeof line, "%s (%s of %s copied)", timeText, receivedText, totalText);
+    setControlText(IDC_TIME_LEFT, line);
+}

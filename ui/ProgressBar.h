@@ -1,0 +1,43 @@
+#pragma once
+// The modeless window shown from name resolution until the plugins are loaded: the current step,
+// and while plugins download a percentage bar, the rate and the time left. Close ends the program.
+#include <windows.h>
+
+#include <cstdint>
+
+#include "net/FetcherListener.h"
+#include "ui/Dialog.h"
+
+class ProgressBar : public Dialog, public FetcherListener {
+public:
+    ProgressBar() = default;
+
+    void showResolving(const char* host);
+    void showConnecting(const char* host, int port);
+    void showChecking();
+    // Names the host in the caption and starts the rate clock.
+    void showDownloading(const char* host);
+    // Status line only: rate, time left, their labels and the bar go away.
+    void showStarting();
+
+    // Counts every report; redraws at most every 200 ms, and only once `total` is known.
+    void bytesReceived(uint32_t count) override;
+
+    uint32_t total = 0;  // bytes the downloads will deliver; 0 while unknown
+
+protected:
+    bool onInitDialog(WPARAM wParam, LPARAM lParam) override;
+    bool onCommand(WPARAM wParam, LPARAM lParam) override;
+    int templateId() override;
+
+    // Milliseconds, as GetTickCount counts them; tests drive their own clock.
+    virtual uint32_t tick();
+
+    uint32_t received = 0;
+    uint32_t startTick = 0;
+    uint32_t lastTick = 0;  // last refresh; the start of the downloads counts as one
+
+private:
+    void setStatus(const char* text);
+    void setControlText(int control, const char* text);
+};
