@@ -52,6 +52,7 @@ TEST(ConnectionAttemptTest, BadPortsAreReportedWithTheTextAfterTheFirstColon) {
 
 TEST(ConnectionAttemptTest, DirectEntryGetsTheHostAsTypedWithoutTheNetwork) {
     ConnectionValues values;
+    values.instance = GetModuleHandleA(nullptr);
     testing::internal::CaptureStdout();
     parseCommandLine("no.such.router:+8080 admin secret -- withrun.dll", values);
     takeArguments(values);
