@@ -91,16 +91,21 @@ class Router:
         self.proc = subprocess.Popen([sys.executable, ROUTER, "--port", "0", "--port-file", self.port_file,
                                       "--folder", folder, "--version", version, "--log", self.log] + list(extra),
                                      stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.port = None
         for _ in range(100):
-            if os.path.exists(self.port_file) and open(self.port_file).read().strip():
-                break
+            if os.path.exists(self.port_file):
+                with open(self.port_file) as f:
+                    text = f.read().strip()
+                if text:
+                    self.port = int(text)
+                    break
             time.sleep(0.1)
-        self.port = int(open(self.port_file).read().strip())
 
     def requests(self):
         if not os.path.exists(self.log):
             return []
-        return [line.strip() for line in open(self.log) if line.strip()]
+        with open(self.log) as f:
+            return [line.strip() for line in f if line.strip()]
 
     def stop(self):
         self.proc.terminate()
@@ -148,7 +153,10 @@ http {
 
     def requests(self):
         path = os.path.join(self.dir, "access.log")
-        return [line.split('"')[1] for line in open(path)] if os.path.exists(path) else []
+        if not os.path.exists(path):
+            return []
+        with open(path) as f:
+            return [line.split('"')[1] for line in f]
 
     def stop(self):
         self.proc.terminate()
@@ -187,18 +195,21 @@ class TarselCase(unittest.TestCase):
         return os.path.join(self.app_data, "Dunmoral", "tarsel", version)
 
     def run_calls(self):
-        return open(self.run_log).read().splitlines() if os.path.exists(self.run_log) else []
+        if not os.path.exists(self.run_log):
+            return []
+        with open(self.run_log) as f:
+            return f.read().splitlines()
 
     def box(self, *args, timeout=90):
         """Runs tarsel.exe while boxwatch waits for the error box; returns (status, output, box text)."""
         watcher = start_wine(["boxwatch.exe"] + BOXWATCH_ERROR_BOX)
         status, out = self.tarsel(*args, timeout=timeout)
         _, text = finish(watcher)
-        return status, out, text.strip()
+        return status, out, text.rstrip("\r\n")
 
 
 SAVED_APP_DATA = None
-BOXWATCH_ERROR_BOX = []
+BOXWATCH_ERROR_BOX = ["--timeout", "60", "box", ERROR_CAPTION]
 
 
 def lines_of(out, prefixes=("DLLLoader", "DLL ", "getting", "loading", "linking", "lib ", "run ", "file truncated")):
@@ -244,8 +255,7 @@ class RouterTest(TarselCase):
         status, out = self.tarsel("127.0.0.1:%d" % router.port, "admin", "secret")
         self.assertEqual(-1, status, out)
         self.assertEqual([], [line for line in out.splitlines() if line.startswith("loading")])
-        self.assertEqual(["GET /tarsel HTTP/1.0"] * 2, router.requests()[-2:])
-        self.assertEqual(4, len(router.requests()))
+        self.assertEqual(["GET /tarsel HTTP/1.0"], router.requests()[3:])
         for stamp in ("panel.crc", "system.crc"):
             self.assertGreater(os.path.getmtime(os.path.join(cache, stamp)), time.time() - 600)
         self.assertEqual(2, len(self.run_calls()))
@@ -275,7 +285,7 @@ class RouterTest(TarselCase):
         status, out = self.tarsel("127.0.0.1:%d" % router.port, "admin", "pw")
         _, text = finish(watcher)
         self.assertEqual(1, status, out)
-        self.assertEqual("Missing Veskaral tarsel plugins", text.strip())
+        self.assertEqual("Missing Veskaral tarsel plugins", text.rstrip("\r\n"))
         self.assertIn("lib .\\system.dll loaded", out)
 
     def test_closing_the_progress_dialog_during_a_slow_download_ends_with_status_1(self):
@@ -354,9 +364,10 @@ class NginxTest(TarselCase):
         self.assertEqual(["panel.crc", "panel.dll", "system.crc", "system.dll"], sorted(os.listdir(self.cache("7.1"))))
 
 
-UNRESOLVABLE_NAME = "no-such-router.invalid"
-BOXWATCH_MISSING_BOX = []
-BOXWATCH_CLOSE_PROGRESS = []
+# The resolver refuses this name itself (empty label), so no query leaves the machine.
+UNRESOLVABLE_NAME = "no..such.router"
+BOXWATCH_MISSING_BOX = ["--timeout", "60", "box", ERROR_CAPTION]
+BOXWATCH_CLOSE_PROGRESS = ["--timeout", "60", "press", "127.0.0.1 - Veskaral tarsel", "2"]
 
 
 def main():
