@@ -48,6 +48,7 @@ run_tarsel() {
   : > "$work/requests"
   local status=0
   WINE_TIMEOUT=180 tools/wine-run "$build/bin/tarsel.exe" "127.0.0.1:$port" admin secret || status=$?
+  # 255 is the loader's -1: the plugins' run was called and has returned.
   echo "--- exit status $status"
   echo "--- requests the router saw:"
   sed 's/^/    /' "$work/requests"
