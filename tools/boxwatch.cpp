@@ -1,0 +1,160 @@
+// boxwatch: a test helper run under Wine beside tarsel.exe (same wineserver). Waits for a top-level
+// window with a given caption and then reads or presses something in it.
+//
+//   boxwatch [--timeout SECONDS] box CAPTION          print a message box's text, press its first button
+//   boxwatch [--timeout SECONDS] press CAPTION ID     press the control ID (2 = Close/Cancel)
+//   boxwatch [--timeout SECONDS] esc CAPTION          send the Esc key
+//   boxwatch [--timeout SECONDS] text CAPTION ID      print the text of control ID
+//
+// A CAPTION ending in '*' matches every caption that starts with the rest. Texts are printed on one
+// line. Exit status: 0 done, 2 time-out, 1 bad usage.
+#include <windows.h>
+
+#include <fcntl.h>
+#include <io.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace {
+const int kMessageBoxText = 0xFFFF;
+
+struct Search {
+    const char* caption;
+    HWND found;
+};
+
+bool captionMatches(const char* pattern, const char* caption) {
+    const size_t length = std::strlen(pattern);
+    if (length > 0 && pattern[length - 1] == '*')
+        return std::strncmp(pattern, caption, length - 1) == 0;
+    return std::strcmp(pattern, caption) == 0;
+}
+
+BOOL CALLBACK checkWindow(HWND window, LPARAM lParam) {
+    Search* search = reinterpret_cast<Search*>(lParam);
+    // Visible means initialised: a dialog's texts are set before it is shown.
+    if (!IsWindowVisible(window))
+        return TRUE;
+    char caption[512] = "";
+    GetWindowTextA(window, caption, sizeof caption);
+    if (!captionMatches(search->caption, caption))
+        return TRUE;
+    search->found = window;
+    return FALSE;
+}
+
+HWND waitForWindow(const char* caption, double seconds) {
+    const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(seconds * 1000);
+    for (;;) {
+        Search search = {caption, nullptr};
+        EnumWindows(checkWindow, reinterpret_cast<LPARAM>(&search));
+        if (search.found)
+            return search.found;
+        if (GetTickCount64() >= deadline)
+            return nullptr;
+        Sleep(50);
+    }
+}
+
+// The control's text with line breaks turned into single blanks.
+std::string oneLine(HWND control) {
+    char text[4096] = "";
+    GetWindowTextA(control, text, sizeof text);
+    std::string line;
+    bool gap = false;
+    for (const char* p = text; *p; ++p) {
+        if (*p == '\r' || *p == '\n') {
+            gap = true;
+            continue;
+        }
+        if (gap && !line.empty())
+            line += ' ';
+        gap = false;
+        line += *p;
+    }
+    return line;
+}
+
+BOOL CALLBACK findButton(HWND child, LPARAM lParam) {
+    char className[32] = "";
+    GetClassNameA(child, className, sizeof className);
+    if (_stricmp(className, "Button") != 0 || !IsWindowVisible(child))
+        return TRUE;
+    *reinterpret_cast<HWND*>(lParam) = child;
+    return FALSE;
+}
+
+// WM_COMMAND as a click sends it; works whether or not the target window is active.
+void press(HWND dialog, int id) {
+    HWND control = GetDlgItem(dialog, id);
+    PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(control));
+}
+
+int usage() {
+    std::fprintf(stderr,
+                 "usage: boxwatch [--timeout SECONDS] box CAPTION\n"
+                 "       boxwatch [--timeout SECONDS] press CAPTION ID\n"
+                 "       boxwatch [--timeout SECONDS] esc CAPTION\n"
+                 "       boxwatch [--timeout SECONDS] text CAPTION ID\n");
+    return 1;
+}
+
+bool parseId(const char* text, int& id) {
+    char* end = nullptr;
+    const long value = std::strtol(text, &end, 0);
+    if (end == text || *end || value < 0 || value > 0xFFFF)
+        return false;
+    id = static_cast<int>(value);
+    return true;
+}
+}  // namespace
+
+int main(int argc, char** argv) {
+    _setmode(_fileno(stdout), _O_BINARY);  // plain line feeds for the shell scripts that read us
+    double timeout = 30;
+    int next = 1;
+    if (next + 1 < argc && std::strcmp(argv[next], "--timeout") == 0) {
+        char* end = nullptr;
+        timeout = std::strtod(argv[next + 1], &end);
+        if (end == argv[next + 1] || *end || timeout < 0 || timeout > 3600)
+            return usage();
+        next += 2;
+    }
+    if (argc - next < 2)
+        return usage();
+    const std::string mode = argv[next];
+    const char* caption = argv[next + 1];
+    const bool needsId = mode == "press" || mode == "text";
+    int id = 0;
+    if (needsId ? argc - next != 3 || !parseId(argv[next + 2], id) : argc - next != 2)
+        return usage();
+    if (mode != "box" && mode != "press" && mode != "esc" && mode != "text")
+        return usage();
+
+    HWND window = waitForWindow(caption, timeout);
+    if (!window) {
+        std::fprintf(stderr, "boxwatch: no window \"%s\" within %g seconds\n", caption, timeout);
+        return 2;
+    }
+
+    if (mode == "box") {
+        std::printf("%s\n", oneLine(GetDlgItem(window, kMessageBoxText)).c_str());
+        std::fflush(stdout);
+        HWND button = nullptr;
+        EnumChildWindows(window, findButton, reinterpret_cast<LPARAM>(&button));
+        press(window, button ? GetDlgCtrlID(button) : IDOK);
+    } else if (mode == "press") {
+        press(window, id);
+    } else if (mode == "esc") {
+        // Goes through the owner's message loop, where dialog navigation turns it into Cancel.
+        PostMessageA(window, WM_KEYDOWN, VK_ESCAPE, 0x00010001);
+        PostMessageA(window, WM_KEYUP, VK_ESCAPE, 0xC0010001);
+    } else {
+        std::printf("%s\n", oneLine(GetDlgItem(window, id)).c_str());
+        std::fflush(stdout);
+    }
+    return 0;
+}
