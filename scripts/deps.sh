@@ -2,7 +2,7 @@
 # Installs the Debian packages that building, testing and the demo need. Skips apt when all are there.
 set -euo pipefail
 packages=(
-  cmake make python3
+  cmake make python3 g++
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix
   binutils-mingw-w64-x86-64 binutils-mingw-w64-i686 libz-mingw-w64-dev
   googletest
