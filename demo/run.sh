@@ -15,6 +15,7 @@ fi
 
 export WINEPREFIX="$root/.wineprefix-demo"
 source scripts/wine-session.sh
+source demo/router-start.sh
 
 work=$(mktemp -d)
 router_pid=""
@@ -31,15 +32,10 @@ if [ -n "${tarsel_xvfb_pid:-}" ]; then
 fi
 
 site="$build/demo/site"
-python3 demo/router.py --port 0 --folder "$site" --port-file "$work/port" --log "$work/requests" &
-router_pid=$!
-for _ in $(seq 100); do [ -s "$work/port" ] && break; sleep 0.1; done
-[ -s "$work/port" ] || { echo "the demo router did not start" >&2; exit 1; }
-port=$(cat "$work/port")
+start_demo_router "$work" "$site" --log "$work/requests"
 
 # Start from an empty plugin cache, so the first run has something to download.
-find "$WINEPREFIX/drive_c/users" -maxdepth 4 -type d -name Dunmoral -path '*/AppData/Roaming/*' \
-  -exec rm -rf {} + 2>/dev/null || true
+clear_plugin_cache
 
 run_tarsel() {
   local title=$1

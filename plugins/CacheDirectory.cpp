@@ -40,6 +40,27 @@ bool readAppDataValue() {
     return true;
 }
 
+// Calls visit(path, attributes) for every name in `folder` that does not begin with '.': that
+// passes over "." and "..", and leaves dot-files alone.
+template <class Visit>
+void forEachName(const char* folder, Visit visit) {
+    char pattern[512];
+    if (!joinPath(pattern, sizeof pattern, folder, "*"))
+        return;
+    WIN32_FIND_DATAA found;
+    FindHandle search(FindFirstFileA(pattern, &found));
+    if (!search)
+        return;
+    do {
+        char path[512];
+        if (found.cFileName[0] == '.' || !joinPath(path, sizeof path, folder, found.cFileName))
+            continue;
+        const DWORD attributes = GetFileAttributesA(path);
+        if (attributes != INVALID_FILE_ATTRIBUTES)
+            visit(path, attributes);
+    } while (FindNextFileA(search.get(), &found));
+}
+
 // Packed date of a file time; false when the time cannot be put in that form (before 1980).
 bool toPackedDate(const FILETIME& time, uint16_t& date) {
     WORD day = 0;
@@ -100,30 +121,12 @@ const char* versionFolder(const char* version) {
 }
 
 void deleteFiles(const char* folder) {
-    char pattern[512];
-    if (!joinPath(pattern, sizeof pattern, folder, "*"))
-        return;
-    WIN32_FIND_DATAA found;
-    FindHandle search(FindFirstFileA(pattern, &found));
-    if (!search)
-        return;
-    do {
-        if (found.cFileName[0] == '.')
-            continue;
-        char path[512];
-        if (!joinPath(path, sizeof path, folder, found.cFileName))
-            continue;
-        DWORD attributes = GetFileAttributesA(path);
-        if (attributes == INVALID_FILE_ATTRIBUTES)
-            continue;
-        if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
-            // A linked folder leads out of the cache: its files are not ours.
-            if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
-                deleteFiles(path);
-        } else {
+    forEachName(folder, [](const char* path, DWORD attributes) {
+        if (!(attributes & FILE_ATTRIBUTE_DIRECTORY))
             DeleteFileA(path);
-        }
-    } while (FindNextFileA(search.get(), &found));
+        else if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT))  // a linked folder leads out of the cache
+            deleteFiles(path);
+    });
 }
 
 void pruneIfStale(const char* folder) {
@@ -143,23 +146,12 @@ void pruneStaleVersions() {
     const char* found = cacheRoot();
     if (!found)
         return;
-    char root[512];
+    char root[512];  // pruning asks for other paths; keep this one
     std::snprintf(root, sizeof root, "%s", found);
-    char pattern[512];
-    if (!joinPath(pattern, sizeof pattern, root, "*"))
-        return;
-    WIN32_FIND_DATAA entry;
-    FindHandle search(FindFirstFileA(pattern, &entry));
-    if (!search)
-        return;
-    do {
-        char path[512];
-        if (entry.cFileName[0] == '.' || !joinPath(path, sizeof path, root, entry.cFileName))
-            continue;
-        DWORD attributes = GetFileAttributesA(path);
-        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
+    forEachName(root, [](const char* path, DWORD attributes) {
+        if (attributes & FILE_ATTRIBUTE_DIRECTORY)
             pruneIfStale(path);
-    } while (FindNextFileA(search.get(), &entry));
+    });
 }
 
 uint16_t packedDate(int year, int month, int day) {

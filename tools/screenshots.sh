@@ -15,6 +15,7 @@ mkdir -p "$out"
 export WINEPREFIX="$root/.wineprefix-screenshots"
 unset DISPLAY  # always our own screen, never the user's desktop
 source scripts/wine-session.sh
+source demo/router-start.sh
 
 work=$(mktemp -d)
 router_pid=""
@@ -34,15 +35,8 @@ trap stop_all EXIT
 WINE_TIMEOUT=60 tools/wine-run reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null
 
 # Slow enough that the dialog shows a part-filled bar for several seconds.
-python3 demo/router.py --port 0 --folder "$build/demo/site" --rate "${TARSEL_SCREENSHOT_RATE:-12000}" \
-  --port-file "$work/port" >/dev/null &
-router_pid=$!
-for _ in $(seq 100); do [ -s "$work/port" ] && break; sleep 0.1; done
-[ -s "$work/port" ] || { echo "the demo router did not start" >&2; exit 1; }
-port=$(cat "$work/port")
-
-find "$WINEPREFIX/drive_c/users" -maxdepth 4 -type d -name Dunmoral -path '*/AppData/Roaming/*' \
-  -exec rm -rf {} + 2>/dev/null || true
+start_demo_router "$work" "$build/demo/site" --rate "${TARSEL_SCREENSHOT_RATE:-12000}"
+clear_plugin_cache
 
 boxwatch() { WINE_TIMEOUT=90 tools/wine-run "$build/bin/boxwatch.exe" "$@"; }
 
