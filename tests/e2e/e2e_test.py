@@ -278,6 +278,18 @@ class RouterTest(TarselCase):
         self.assertEqual("Could not fetch /tarsel from 127.0.0.1 (port %d): Not Found" % router.port, text)
         self.assertEqual([], self.run_calls())
 
+    def test_the_progress_window_is_gone_before_the_error_shows(self):
+        make_site(self.site, {"panel.dll.gz": "withrun.dll"})
+        router = self.router(extra=["--index-status", "404"])
+        tarsel = start_wine(["tarsel.exe", "127.0.0.1:%d" % router.port, "admin", "pw"], env=self.env)
+        status, text = wine(["boxwatch.exe", "--timeout", "60", "text", ERROR_CAPTION, "65535"])
+        self.assertEqual(0, status)
+        self.assertIn("Not Found", text)
+        status, text = wine(["boxwatch.exe", "--timeout", "0", "text", "Veskaral tarsel", "203"])
+        self.assertEqual(2, status, "progress window still open: " + text)
+        self.assertEqual(0, wine(["boxwatch.exe", "--timeout", "10", "box", ERROR_CAPTION])[0])
+        self.assertEqual(1, finish(tarsel)[0])
+
     def test_no_plugin_with_run_is_fatal(self):
         make_site(self.site, {"system.dll.gz": "norun.dll"})
         router = self.router()
