@@ -15,8 +15,14 @@ if [ -z "${DISPLAY:-}" ] || ! xdpyinfo >/dev/null 2>&1; then
     unset DISPLAY
   done
 fi
+# Started before anything else, so that it is this server that wine uses: Debian's wineserver
+# wrapper, which wine would otherwise start, adds -p0 and so exits as soon as it is idle.
+mkdir -p "$WINEPREFIX"
+timeout -k 5 7200 /usr/lib/wine/wineserver64 -p </dev/null >/dev/null 2>&1 &
+# The server is up once its socket, named after the prefix's device and inode, exists.
+tarsel_server_dir=$(printf 'server-%x-%x' $(stat -c '%d %i' "$WINEPREFIX"))
+for _ in $(seq 50); do compgen -G "/tmp/*wine*/$tarsel_server_dir/socket" >/dev/null && break; sleep 0.1; done
 timeout 300 /usr/lib/wine/wine64 wineboot -i </dev/null >/dev/null 2>&1 || true
-timeout -k 5 7200 /usr/lib/wine/wineserver -p </dev/null >/dev/null 2>&1 &
 tarsel_wine_session_end() {
   /usr/lib/wine/wineserver -k </dev/null >/dev/null 2>&1 || true
   [ -n "${tarsel_xvfb_pid:-}" ] && kill "$tarsel_xvfb_pid" 2>/dev/null || true
