@@ -27,23 +27,35 @@ def windows_path(path):
     return "Z:" + path.replace("/", "\\")
 
 
+def _status(code):
+    return code - 256 if code > 127 else code
+
+
 def wine(args, timeout=60, env=None, cwd=None):
-    """Runs a Windows program to its end; returns (exit status as a signed 32-bit number, stdout text)."""
-    proc = subprocess.run([WINE_RUN] + args, cwd=cwd or BIN, env=env, stdin=subprocess.DEVNULL,
-                          stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, timeout=timeout)
-    status = proc.returncode
-    return (status - 256 if status > 127 else status), proc.stdout.decode("latin-1").replace("\r\n", "\n")
+    """Runs a Windows program to its end; returns (exit status as a signed 32-bit number, stdout text).
+    Output goes through a file: wine's background processes inherit it and may outlive the program."""
+    with tempfile.TemporaryFile() as out:
+        proc = subprocess.run([WINE_RUN] + args, cwd=cwd or BIN, env=env, stdin=subprocess.DEVNULL,
+                              stdout=out, stderr=subprocess.DEVNULL, timeout=timeout)
+        out.seek(0)
+        return _status(proc.returncode), out.read().decode("latin-1").replace("\r\n", "\n")
 
 
 def start_wine(args, env=None):
-    return subprocess.Popen([WINE_RUN] + args, cwd=BIN, env=env, stdin=subprocess.DEVNULL,
-                            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+    out = tempfile.TemporaryFile()
+    proc = subprocess.Popen([WINE_RUN] + args, cwd=BIN, env=env, stdin=subprocess.DEVNULL, stdout=out,
+                            stderr=subprocess.DEVNULL)
+    proc.output_file = out
+    return proc
 
 
 def finish(proc, timeout=60):
-    out, _ = proc.communicate(timeout=timeout)
-    status = proc.returncode
-    return (status - 256 if status > 127 else status), out.decode("latin-1").replace("\r\n", "\n")
+    proc.wait(timeout=timeout)
+    out = proc.output_file
+    out.seek(0)
+    text = out.read().decode("latin-1").replace("\r\n", "\n")
+    out.close()
+    return _status(proc.returncode), text
 
 
 def set_app_data(value):
