@@ -23,6 +23,12 @@ timeout -k 5 7200 /usr/lib/wine/wineserver64 -p </dev/null >/dev/null 2>&1 &
 tarsel_server_dir=$(printf 'server-%x-%x' $(stat -c '%d %i' "$WINEPREFIX"))
 for _ in $(seq 50); do compgen -G "/tmp/*wine*/$tarsel_server_dir/socket" >/dev/null && break; sleep 0.1; done
 timeout 300 /usr/lib/wine/wine64 wineboot -i </dev/null >/dev/null 2>&1 || true
+# On our own Xvfb no window manager runs: let Wine frame its windows itself instead of waiting,
+# at every show and close, for a manager that never answers.
+if [ -n "${tarsel_xvfb_pid:-}" ]; then
+  timeout 60 /usr/lib/wine/wine64 reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f \
+    </dev/null >/dev/null 2>&1 || true
+fi
 tarsel_wine_session_end() {
   /usr/lib/wine/wineserver -k </dev/null >/dev/null 2>&1 || true
   [ -n "${tarsel_xvfb_pid:-}" ] && kill "$tarsel_xvfb_pid" 2>/dev/null || true

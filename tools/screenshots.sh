@@ -31,8 +31,6 @@ stop_all() {
 }
 trap stop_all EXIT
 
-# No window manager runs on Xvfb: let Wine draw captions and frames itself.
-WINE_TIMEOUT=60 tools/wine-run reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null
 
 # Slow enough that the dialog shows a part-filled bar for several seconds.
 start_demo_router "$work" "$build/demo/site" --rate "${TARSEL_SCREENSHOT_RATE:-12000}"
