@@ -32,8 +32,10 @@ stop_all() {
 trap stop_all EXIT
 
 
-# Slow enough that the dialog shows a part-filled bar for several seconds.
-start_demo_router "$work" "$build/demo/site" --rate "${TARSEL_SCREENSHOT_RATE:-12000}"
+# Slow enough that the downloads last about ten seconds, whatever the size of the plugins.
+site_bytes=$(cat "$build"/demo/site/*.gz | wc -c)
+rate=$(( site_bytes / 10 > 1000 ? site_bytes / 10 : 1000 ))
+start_demo_router "$work" "$build/demo/site" --rate "${TARSEL_SCREENSHOT_RATE:-$rate}"
 clear_plugin_cache
 
 boxwatch() { WINE_TIMEOUT=90 tools/wine-run "$build/bin/boxwatch.exe" "$@"; }
