@@ -41,9 +41,7 @@ int parseHeader(char* buffer, uint32_t& length) {
         return -1;  // a version alone is no status line
     if (*code != '2') {
         const char* reason = skipBlanks(codeEnd, lineEnd);
-        const char* reasonEnd = lineEnd;
-        while (reasonEnd > reason && isBlank(reasonEnd[-1]))
-            --reasonEnd;
+        const char* reasonEnd = lineEnd;  // the phrase as sent, up to CR or LF
         if (reason == reasonEnd) {
             reason = code;
             reasonEnd = codeEnd;

@@ -4,6 +4,7 @@
 #include "net/WebFetcher.h"
 
 #include <cstdio>
+#include <memory>
 
 #include "app/Exception.h"
 #include "app/Handles.h"
@@ -59,17 +60,21 @@ uint32_t WebFetcher::resolveHost(const char* host) {
     HWND target = currentModeless ? currentModeless : fallback.get();
     if (!target)
         return INADDR_NONE;
-    // hostent holds pointers; the look-up fills the buffer with them
-    alignas(8) char hostEntry[512];
-    HANDLE lookup = WSAAsyncGetHostByName(target, kLookupDone, host, hostEntry, sizeof hostEntry);
+    // hostent holds pointers; the look-up fills the buffer with them. The buffer is on the heap
+    // because a cancelled look-up may still write into it: not every system stops it in time.
+    constexpr int kEntrySize = 512;
+    std::unique_ptr<hostent[]> entryBuffer(new hostent[kEntrySize / sizeof(hostent) + 1]);
+    char* hostEntry = reinterpret_cast<char*>(entryBuffer.get());
+    HANDLE lookup = WSAAsyncGetHostByName(target, kLookupDone, host, hostEntry, kEntrySize);
     if (!lookup)
         return INADDR_NONE;
 
     MSG msg;
     for (;;) {
         if (!waitForMessage(msg, kLookupDone)) {
-            // The look-up would otherwise still write into hostEntry after we have returned.
             WSACancelAsyncRequest(lookup);
+            // The program is quitting; a late write must land in memory that is still ours.
+            entryBuffer.release();
             return INADDR_NONE;
         }
         if (msg.hwnd == target && reinterpret_cast<HANDLE>(msg.wParam) == lookup)

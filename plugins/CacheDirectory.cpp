@@ -32,11 +32,18 @@ bool readAppDataValue() {
                       KEY_READ, &opened) != ERROR_SUCCESS)
         return false;
     RegistryKey key(opened);
-    DWORD size = sizeof appDataPath - 1;
-    if (RegQueryValueExA(key.get(), "AppData", nullptr, nullptr, reinterpret_cast<BYTE*>(appDataPath), &size) !=
-        ERROR_SUCCESS)
+    DWORD type = 0;
+    DWORD size = sizeof appDataPath;
+    if (RegQueryValueExA(key.get(), "AppData", nullptr, &type, reinterpret_cast<BYTE*>(appDataPath), &size) !=
+            ERROR_SUCCESS ||
+        (type != REG_SZ && type != REG_EXPAND_SZ))
         return false;
-    appDataPath[size < sizeof appDataPath ? size : sizeof appDataPath - 1] = '\0';
+    // The stored text need not carry its terminator; one that fills the buffer without it is too long.
+    if (size > 0 && appDataPath[size - 1] == '\0')
+        return true;
+    if (size >= sizeof appDataPath)
+        return false;
+    appDataPath[size] = '\0';
     return true;
 }
 
@@ -71,15 +78,12 @@ bool toPackedDate(const FILETIME& time, uint16_t& date) {
     return true;
 }
 
-bool lastWriteDate(const char* path, uint16_t& date) {
-    FileHandle file(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file)
-        return false;
-    FILETIME written;
-    if (!GetFileTime(file.get(), nullptr, nullptr, &written))
-        return false;
-    return toPackedDate(written, date);
+FileHandle openStamp(const char* folder, const char* name) {
+    char path[512];
+    if (!joinPath(path, sizeof path, folder, name))
+        return FileHandle();
+    return FileHandle(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
 }  // namespace
@@ -130,11 +134,16 @@ void deleteFiles(const char* folder) {
 }
 
 void pruneIfStale(const char* folder) {
-    char stamp[512];
+    // Judged by "system.crc" when it opens, else by "veskaral.crc"; a time that cannot be read
+    // leaves the folder alone rather than asking the other stamp.
+    FileHandle stamp = openStamp(folder, "system.crc");
+    if (!stamp)
+        stamp = openStamp(folder, "veskaral.crc");
+    FILETIME written;
     uint16_t stamped = 0;
-    if (!(joinPath(stamp, sizeof stamp, folder, "system.crc") && lastWriteDate(stamp, stamped)) &&
-        !(joinPath(stamp, sizeof stamp, folder, "veskaral.crc") && lastWriteDate(stamp, stamped)))
+    if (!stamp || !GetFileTime(stamp.get(), nullptr, nullptr, &written) || !toPackedDate(written, stamped))
         return;
+    stamp.reset();
     FILETIME now;
     GetSystemTimeAsFileTime(&now);
     uint16_t today = 0;

@@ -26,8 +26,12 @@ bool isDeviceName(const char* name) {
         if (sameLetters(name, stem, device))
             return true;
     }
-    if (stem == 4 && name[3] >= '1' && name[3] <= '9')
-        return sameLetters(name, 3, "COM") || sameLetters(name, 3, "LPT");
+    // COM0-COM9 and LPT0-LPT9, also with the superscript digits 1, 2 and 3 of the ANSI code page.
+    if (stem == 4) {
+        const unsigned char digit = static_cast<unsigned char>(name[3]);
+        if ((digit >= '0' && digit <= '9') || digit == 0xB9 || digit == 0xB2 || digit == 0xB3)
+            return sameLetters(name, 3, "COM") || sameLetters(name, 3, "LPT");
+    }
     return false;
 }
 

@@ -4,5 +4,6 @@
 
 // True when `name` is one plain file or folder name: not empty, not "." or "..", no path separator,
 // drive colon, wildcard or other character Windows refuses, no control character, no trailing dot or
-// blank, and not a device name (CON, PRN, AUX, NUL, COM1-COM9, LPT1-LPT9, with or without extension).
+// blank, and not a device name (CON, PRN, AUX, NUL, COM0-COM9, LPT0-LPT9 and their
+// superscript-digit forms, with or without extension).
 bool isPlainFileName(const char* name);

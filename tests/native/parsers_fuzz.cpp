@@ -32,8 +32,14 @@ void checkHeader(const uint8_t* data, size_t size) {
         fail("header result out of range");
     if (result == 1 && length > before)
         fail("body longer than what was buffered");
-    if (result == -2 && std::memchr(buffer, '\0', before) == nullptr)
-        fail("error text not terminated within the buffer");
+    if (result == -2) {
+        const char* end = static_cast<const char*>(std::memchr(buffer, '\0', before));
+        if (end == nullptr)
+            fail("error text not terminated within the buffer");
+        // The text ends at the status line's end: the next header line must never leak into a message box.
+        if (std::memchr(buffer, '\r', end - buffer) || std::memchr(buffer, '\n', end - buffer))
+            fail("error text runs past the status line");
+    }
 }
 
 void checkGzip(const uint8_t* data, size_t size) {

@@ -36,6 +36,7 @@ TEST(ParseHeader, Table) {
         {"404 with phrase", "HTTP/1.0 404 Not Found\r\n\r\n", -2, "Not Found"},
         {"404 without phrase", "HTTP/1.0 404\r\n\r\n", -2, "404"},
         {"404 with blanks only", "HTTP/1.0 404  \t\r\n\r\n", -2, "404"},
+        {"phrase kept as sent", "HTTP/1.0 404 Not  Found \r\n\r\n", -2, "Not  Found "},
         {"phrase with lf only", "HTTP/1.0 500 Internal Server Error\n\n", -2, "Internal Server Error"},
         {"301 not followed", "HTTP/1.0 301 Moved Permanently\r\nLocation: /x\r\n\r\n", -2, "Moved Permanently"},
         {"error known before the header ends", "HTTP/1.0 403 Forbidden\r\nX: y", -2, "Forbidden"},

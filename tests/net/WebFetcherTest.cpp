@@ -1,11 +1,13 @@
 // The HTTP/1.0 client against a local server that answers byte by byte as each case says.
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "net/WebFetcher.h"
+#include "ui/Dialog.h"
 #include "tests/net/NetTestUtil.h"
 
 namespace {
@@ -219,15 +221,29 @@ TEST(ResolveHost, KeepsDispatchingWhileWaiting) {
     EXPECT_EQ(HiddenWindow::dispatched[1], 1);
 }
 
+// The reply goes to a window of another thread, so that only the quit message can end this
+// thread's wait: the system hands out quit only when nothing else is posted.
 TEST(ResolveHost, QuitMessageGivesNoAddress) {
-    HiddenWindow window;
+    HANDLE ready = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    HANDLE done = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    HWND elsewhere = nullptr;
+    std::thread owner([&] {
+        elsewhere = CreateWindowExA(0, "STATIC", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+        SetEvent(ready);
+        WaitForSingleObject(done, 10000);
+        DestroyWindow(elsewhere);
+    });
+    WaitForSingleObject(ready, 10000);
+    ASSERT_NE(nullptr, elsewhere);
+    currentModeless = elsewhere;
     PostQuitMessage(0);
     WebFetcher fetcher;
     EXPECT_EQ(fetcher.resolveHost("localhost"), INADDR_NONE);
-    Sleep(200);  // a late completion must find nothing to write into; it is drained below
-    MSG msg;
-    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-    }
+    currentModeless = nullptr;
+    SetEvent(done);
+    owner.join();
+    CloseHandle(ready);
+    CloseHandle(done);
 }
 
 }  // namespace

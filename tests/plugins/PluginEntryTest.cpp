@@ -80,7 +80,8 @@ TEST(PlainFileName, AcceptsOrdinaryNamesOnly) {
         bool plain;
     } cases[] = {
         {"plugin.dll", true}, {"1.0", true},      {".gz", true},       {"a b.dll", true},   {"CONFIG.dll", true},
-        {"COM10.dll", true},  {"LPT0", true},     {"NULL", true},      {"com", true},       {"\xe9t\xe9.dll", true},
+        {"COM10.dll", true},  {"NULL", true},     {"com", true},       {"\xe9t\xe9.dll", true},
+        {"LPT0", false},      {"com\xb9.dll", false}, {"LPT\xb3", false},
         {"", false},          {".", false},       {"..", false},       {"a\\b", false},     {"a/b", false},
         {"c:", false},        {"a.", false},      {"a ", false},       {"CON", false},      {"con.dll", false},
         {"Aux.x.y", false},   {"PRN", false},     {"COM1", false},     {"com9.crc", false}, {"LPT1", false},

@@ -1,6 +1,8 @@
 #include <winsock2.h>
 #include <windows.h>
+#include <commctrl.h>
 
+#include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -120,15 +122,93 @@ TEST(DialogTest, ModelessDialogIsCurrentUntilDestroyed) {
     ASSERT_TRUE(second.showModeless());
     EXPECT_EQ(second.hwnd, currentModeless);
 
+    // Closing a dialog that is no longer current must not take the current one's place away.
+    HWND firstWindow = first.hwnd;
+    EXPECT_TRUE(first.destroy());
+    EXPECT_FALSE(IsWindow(firstWindow));
+    EXPECT_EQ(second.hwnd, currentModeless);
+
     HWND window = second.hwnd;
     EXPECT_TRUE(second.destroy());
     EXPECT_EQ(nullptr, currentModeless);
     EXPECT_FALSE(IsWindow(window));
     EXPECT_FALSE(second.destroy());  // destroyed once only
+}
 
-    HWND firstWindow = first.hwnd;
-    EXPECT_TRUE(first.destroy());  // not current any more: current stays as it was
-    EXPECT_FALSE(IsWindow(firstWindow));
+// The connect template's list view and check box, driven through the primitives.
+class ControlsDialog : public Dialog {
+public:
+    using Dialog::deleteItem;
+    using Dialog::findItem;
+    using Dialog::firstSelected;
+    using Dialog::insertColumn;
+    using Dialog::isChecked;
+    using Dialog::itemData;
+    using Dialog::selectItem;
+    using Dialog::setCell;
+    using Dialog::setChecked;
+
+    std::string cellText(int item, int column) {
+        char text[64] = "";
+        LVITEMA cell = {};
+        cell.iSubItem = column;
+        cell.pszText = text;
+        cell.cchTextMax = sizeof text;
+        SendDlgItemMessageA(hwnd, IDC_ADDRESS_LIST, LVM_GETITEMTEXTA, item, reinterpret_cast<LPARAM>(&cell));
+        return text;
+    }
+    int count() { return static_cast<int>(SendDlgItemMessageA(hwnd, IDC_ADDRESS_LIST, LVM_GETITEMCOUNT, 0, 0)); }
+
+protected:
+    int templateId() override { return IDD_CONNECT; }
+};
+
+TEST(DialogTest, ListAndCheckBoxPrimitives) {
+    ControlsDialog dialog;
+    ASSERT_TRUE(dialog.showModeless());
+    const int list = IDC_ADDRESS_LIST;
+    dialog.insertColumn(list, 0, "Address", 80);
+    dialog.insertColumn(list, 1, "Login", 80);
+
+    int a = 1, b = 2, c = 3;
+    // A first-column cell one past the end adds a row; other cells fill in the row.
+    dialog.setCell(list, 0, 0, "10.0.0.1", &a);
+    dialog.setCell(list, 0, 1, "admin", nullptr);
+    dialog.setCell(list, 1, 0, "10.0.0.2", &b);
+    dialog.setCell(list, 2, 0, "router", &c);
+    ASSERT_EQ(3, dialog.count());
+    EXPECT_EQ("10.0.0.1", dialog.cellText(0, 0));
+    EXPECT_EQ("admin", dialog.cellText(0, 1));
+    EXPECT_EQ(&a, dialog.itemData(list, 0));  // a later column leaves the row's entry alone
+    EXPECT_EQ(&c, dialog.itemData(list, 2));
+    EXPECT_EQ(nullptr, dialog.itemData(list, -1));
+    EXPECT_EQ(nullptr, dialog.itemData(list, 3));
+
+    // Rewriting the first column replaces the row's entry.
+    dialog.setCell(list, 1, 0, "10.0.0.9", &a);
+    EXPECT_EQ("10.0.0.9", dialog.cellText(1, 0));
+    EXPECT_EQ(&a, dialog.itemData(list, 1));
+    dialog.setCell(list, 1, 0, "10.0.0.2", &b);
+
+    EXPECT_EQ(1, dialog.findItem(list, &b));
+    int stranger = 0;
+    EXPECT_EQ(-1, dialog.findItem(list, &stranger));
+
+    EXPECT_EQ(-1, dialog.firstSelected(list));
+    dialog.selectItem(list, 2);
+    EXPECT_EQ(2, dialog.firstSelected(list));
+    dialog.selectItem(list, -1);
+    EXPECT_EQ(-1, dialog.firstSelected(list));
+
+    dialog.deleteItem(list, 0);
+    EXPECT_EQ(2, dialog.count());
+    EXPECT_EQ(0, dialog.findItem(list, &b));
+    EXPECT_EQ(-1, dialog.findItem(list, &a));
+
+    dialog.setChecked(IDC_KEEP_PASSWORD, true);
+    EXPECT_TRUE(dialog.isChecked(IDC_KEEP_PASSWORD));
+    dialog.setChecked(IDC_KEEP_PASSWORD, false);
+    EXPECT_FALSE(dialog.isChecked(IDC_KEEP_PASSWORD));
 }
 
 TEST(DialogTest, DestructorClosesTheWindow) {

@@ -27,13 +27,13 @@ protected:
 };
 
 std::string controlText(HWND dialog, int control) {
-    char text[256] = "";
+    char text[1024] = "";
     GetDlgItemTextA(dialog, control, text, sizeof text);
     return text;
 }
 
 std::string windowText(HWND window) {
-    char text[256] = "";
+    char text[1024] = "";
     GetWindowTextA(window, text, sizeof text);
     return text;
 }
@@ -83,10 +83,15 @@ TEST_F(ShownProgress, StatusLinesAndCaptionFollowTheSteps) {
     EXPECT_EQ("Downloading plugins from 10.0.0.1...", controlText(window, IDC_STATUS));
     EXPECT_EQ("10.0.0.1 - Veskaral tarsel", windowText(window));
 
-    // The longest host text still fits, cut rather than overrun.
+    // The longest address the connection values hold fits whole; anything longer is cut, not overrun.
     const std::string longHost(127, 'h');
     dialog.showDownloading(longHost.c_str());
     EXPECT_EQ("Downloading plugins from " + longHost + "...", controlText(window, IDC_STATUS));
+    EXPECT_EQ(longHost + " - Veskaral tarsel", windowText(window));
+    const std::string hugeHost(600, 'h');
+    dialog.showDownloading(hugeHost.c_str());
+    EXPECT_EQ("Downloading plugins from " + std::string(255 - 25, 'h'), controlText(window, IDC_STATUS));
+    EXPECT_EQ(std::string(255, 'h'), windowText(window));
 }
 
 TEST_F(ShownProgress, StartingLeavesOnlyStatusLine) {
