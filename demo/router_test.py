@@ -116,27 +116,34 @@ class RouterTest(unittest.TestCase):
             self.assertEqual(["GET /tarsel HTTP/1.0", "GET /tarsel/console.dll.gz HTTP/1.0", "GET /nothing HTTP/1.0"],
                              f.read().splitlines())
 
-    def test_rate_throttles_plugins_but_not_the_index(self):
+    def test_rate_throttles_plugin_downloads(self):
         router = self.start("--rate", "8000")
         started = time.monotonic()
         _, body = fetch(router.port, "/tarsel/console.dll.gz", timeout=30)
         slow = time.monotonic() - started
         self.assertEqual(self.plugins["console.dll.gz"], body)
+        # Only the lower bound is certain: a busy machine may send later, never sooner.
         self.assertGreater(slow, len(body) / 8000 * 0.8)
-        self.assertLess(slow, len(body) / 8000 * 2 + 2)
-        started = time.monotonic()
-        fetch(router.port, "/tarsel")
-        self.assertLess(time.monotonic() - started, 1.0)
 
     def test_slow_download_does_not_block_the_index(self):
         router = self.start("--rate", "2000")
-        slow = socket.create_connection(("127.0.0.1", router.port), timeout=10)
+        size = len(self.plugins["console.dll.gz"])
+        slow = socket.create_connection(("127.0.0.1", router.port), timeout=30)
         try:
             slow.sendall(b"GET /tarsel/console.dll.gz HTTP/1.0\r\n\r\n")
-            slow.recv(100)
-            started = time.monotonic()
-            self.assertEqual("HTTP/1.0 200 OK", fetch(router.port, "/tarsel")[0])
-            self.assertLess(time.monotonic() - started, 2.0)
+            received = len(slow.recv(100))
+            self.assertEqual("HTTP/1.0 200 OK", fetch(router.port, "/tarsel", timeout=30)[0])
+            # A router that served one client at a time would have sent the whole plugin by now.
+            slow.setblocking(False)
+            try:
+                while True:
+                    chunk = slow.recv(65536)
+                    if not chunk:
+                        break
+                    received += len(chunk)
+            except BlockingIOError:
+                pass
+            self.assertLess(received, size)
         finally:
             slow.close()
 

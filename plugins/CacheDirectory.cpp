@@ -60,11 +60,8 @@ void forEachName(const char* folder, Visit visit) {
         return;
     do {
         char path[512];
-        if (found.cFileName[0] == '.' || !joinPath(path, sizeof path, folder, found.cFileName))
-            continue;
-        const DWORD attributes = GetFileAttributesA(path);
-        if (attributes != INVALID_FILE_ATTRIBUTES)
-            visit(path, attributes);
+        if (found.cFileName[0] != '.' && joinPath(path, sizeof path, folder, found.cFileName))
+            visit(path, found.dwFileAttributes);
     } while (FindNextFileA(search.get(), &found));
 }
 
