@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "plugins/LinkLibrary.h"
-#include "ui/Dialog.h"
+#include "base/MessagePump.h"
 
 void routeDiagnostics() {
     HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);

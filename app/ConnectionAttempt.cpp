@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/Exception.h"
+#include "base/Exception.h"
 #include "app/PortText.h"
 #include "plugins/CacheDirectory.h"
 #include "plugins/DllLoader.h"

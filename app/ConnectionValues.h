@@ -11,7 +11,7 @@ struct ConnectionValues {
     enum { kMaxArguments = 9, kTextSize = 128 };
 
     HINSTANCE instance = nullptr;
-    std::string tokens;                        // the command line, split in place; arguments point into it
+    std::string tokens;                         // the command line, split in place; arguments point into it
     const char* arguments[kMaxArguments] = {};  // positional arguments; only the first three are used
     unsigned argumentCount = 0;
     bool directLink = false;

@@ -10,11 +10,11 @@
 #include <cstring>
 #include <string>
 
-#include "app/Handles.h"
+#include "base/Handles.h"
 #include "net/CompFileFetcher.h"
 #include "net/PageFetcher.h"
 #include "tests/support/TestServer.h"
-#include "ui/Dialog.h"
+#include "base/MessagePump.h"
 
 namespace {
 
@@ -72,9 +72,10 @@ Clock now() {
 
 void report(const char* name, const Clock& start, const Clock& end, size_t bytes) {
     const double wall = end.wall - start.wall;
-    std::printf("%-24s %7.1f MB/s  wall %6.3f s  process CPU %6.3f s  (fetching thread %6.3f s)  wineserver CPU %6.2f s\n",
-                name, bytes / 1e6 / wall, wall, end.process - start.process, end.thread - start.thread,
-                end.wineserver - start.wineserver);
+    std::printf(
+        "%-24s %7.1f MB/s  wall %6.3f s  process CPU %6.3f s  (fetching thread %6.3f s)  wineserver CPU %6.2f s\n",
+        name, bytes / 1e6 / wall, wall, end.process - start.process, end.thread - start.thread,
+        end.wineserver - start.wineserver);
 }
 
 // The ceiling: one blocking connection, large buffers, inflate straight into the file.
@@ -171,8 +172,8 @@ int main(int argc, char** argv) {
     const bool plainOk = plainDownload(server.port(), "bench-plain.out", compressed, inflated);
     end = now();
     report("blocking recv + inflate", start, end, gz.size());
-    std::printf("  %s, %u compressed, %u inflated\n", plainOk ? "complete" : "FAILED", static_cast<unsigned>(compressed),
-                static_cast<unsigned>(inflated));
+    std::printf("  %s, %u compressed, %u inflated\n", plainOk ? "complete" : "FAILED",
+                static_cast<unsigned>(compressed), static_cast<unsigned>(inflated));
     DeleteFileA("bench-plain.out");
 
     TestServer stalling([](SOCKET client, const std::string&) {
@@ -183,8 +184,9 @@ int main(int argc, char** argv) {
     PageFetcher page;
     page.fetch(htonl(INADDR_LOOPBACK), stalling.port(), "/tarsel");
     end = now();
-    std::printf("fetch with a 2 s stall: wall %.3f s, process CPU %.3f s (fetching thread %.3f s), wineserver CPU %.2f s\n",
-                end.wall - start.wall, end.process - start.process, end.thread - start.thread,
-                end.wineserver - start.wineserver);
+    std::printf(
+        "fetch with a 2 s stall: wall %.3f s, process CPU %.3f s (fetching thread %.3f s), wineserver CPU %.2f s\n",
+        end.wall - start.wall, end.process - start.process, end.thread - start.thread,
+        end.wineserver - start.wineserver);
     return count == gz.size() && intact && plainOk ? 0 : 1;
 }

@@ -3,7 +3,7 @@
 
 #include "net/CompFileFetcher.h"
 
-#include "app/Exception.h"
+#include "base/Exception.h"
 
 CompFileFetcher::CompFileFetcher(FetcherListener* listener) : FileFetcher(listener), stream() {
     stream.next_in = nullptr;

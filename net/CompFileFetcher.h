@@ -26,9 +26,9 @@ private:
 
     GzipHeaderReader header;
     GzipTrailer trailer;
-    bool started = false;    // inflateInit2 succeeded; inflateEnd is owed
+    bool started = false;  // inflateInit2 succeeded; inflateEnd is owed
     bool streamEnded = false;
     bool writeFailed = false;
-    uint32_t crc = 0;         // CRC-32 of the inflated data
+    uint32_t crc = 0;           // CRC-32 of the inflated data
     uint32_t inflatedSize = 0;  // modulo 2^32, as ISIZE
 };

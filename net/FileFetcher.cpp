@@ -3,8 +3,8 @@
 
 #include "net/FileFetcher.h"
 
-#include "app/Exception.h"
-#include "app/Handles.h"
+#include "base/Exception.h"
+#include "base/Handles.h"
 
 FileFetcher::~FileFetcher() = default;
 

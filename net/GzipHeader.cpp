@@ -104,8 +104,7 @@ size_t GzipHeaderReader::feed(const unsigned char* data, size_t length) {
             if (++fieldSeen_ == 2)
                 nextField();
             break;
-        case Done:
-            break;
+        case Done: break;
         }
     }
     return used;

@@ -20,7 +20,7 @@ private:
     Status status_ = NeedMore;
     Step step_ = Magic1;
     unsigned flags_ = 0;
-    uint32_t fieldSeen_ = 0;   // bytes of the current fixed-size field read so far
+    uint32_t fieldSeen_ = 0;  // bytes of the current fixed-size field read so far
     uint32_t extraLeft_ = 0;
 };
 

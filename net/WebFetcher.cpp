@@ -6,10 +6,10 @@
 #include <cstdio>
 #include <memory>
 
-#include "app/Exception.h"
-#include "app/Handles.h"
+#include "base/Exception.h"
+#include "base/Handles.h"
 #include "net/HttpHeader.h"
-#include "ui/Dialog.h"
+#include "base/MessagePump.h"
 
 namespace {
 
@@ -185,12 +185,9 @@ void WebFetcher::fetch(uint32_t address, uint16_t port, const char* path) {
     }
 }
 
-void WebFetcher::handleData(const char* bytes, uint32_t length) {
-    std::fwrite(bytes, 1, length, stdout);
-}
+void WebFetcher::handleData(const char* bytes, uint32_t length) { std::fwrite(bytes, 1, length, stdout); }
 
-void WebFetcher::raiseFetchError(FetchError code, const char* text, uint32_t address, uint16_t port,
-                                 const char* path) {
+void WebFetcher::raiseFetchError(FetchError code, const char* text, uint32_t address, uint16_t port, const char* path) {
     switch (code) {
     case BadResponse: text = "bad response"; break;
     case HttpError: break;

@@ -3,7 +3,7 @@
 // single HTTP/1.0 GET, handing the body to handleData in chunks while window messages keep flowing.
 #include <cstdint>
 
-#include "net/FetcherListener.h"
+#include "base/FetcherListener.h"
 
 enum FetchError : int32_t {
     BadResponse = -1,

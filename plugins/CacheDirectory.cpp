@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/Handles.h"
+#include "base/Handles.h"
 
 namespace {
 
@@ -17,9 +17,7 @@ bool joinPath(char* out, size_t size, const char* folder, const char* name) {
     return length >= 0 && static_cast<size_t>(length) < size;
 }
 
-bool exists(const char* path) {
-    return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
-}
+bool exists(const char* path) { return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES; }
 
 void makeFolder(const char* path) {
     if (!exists(path))
@@ -164,6 +162,4 @@ uint16_t packedDate(int year, int month, int day) {
     return static_cast<uint16_t>(((year - 1980) << 9) | (month << 5) | day);
 }
 
-bool isStaleDate(uint16_t stamped, uint16_t today) {
-    return static_cast<int>(today) - static_cast<int>(stamped) > 13;
-}
+bool isStaleDate(uint16_t stamped, uint16_t today) { return static_cast<int>(today) - static_cast<int>(stamped) > 13; }

@@ -9,7 +9,7 @@
 
 #include "plugins/CacheDirectory.h"
 #include "plugins/LinkLibrary.h"
-#include "ui/Dialog.h"
+#include "base/MessagePump.h"
 
 DllLoader::~DllLoader() {
     while (entries) {

@@ -1,6 +1,6 @@
 #include <cstdio>
 
-#include "app/Exception.h"
+#include "base/Exception.h"
 #include "net/CompFileFetcher.h"
 #include "plugins/PluginEntry.h"
 

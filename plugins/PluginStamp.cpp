@@ -1,6 +1,6 @@
 #include <cstdio>
 
-#include "app/Handles.h"
+#include "base/Handles.h"
 #include "plugins/PluginEntry.h"
 
 void PluginEntry::writeStamp() const {
@@ -27,6 +27,4 @@ bool PluginEntry::stampMatches() const {
     return number == crc;
 }
 
-bool PluginEntry::isCurrent() const {
-    return GetFileAttributesA(file) != INVALID_FILE_ATTRIBUTES && stampMatches();
-}
+bool PluginEntry::isCurrent() const { return GetFileAttributesA(file) != INVALID_FILE_ATTRIBUTES && stampMatches(); }

@@ -9,6 +9,8 @@ packages=(
   wine wine64
   xvfb xauth x11-utils imagemagick
   nginx-light
+  xdotool
+  clang libclang-rt-14-dev
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include "ui/Dialog.h"
+#include "base/MessagePump.h"
 
 // The program's own start-up, as far as the code under test relies on it.
 int main(int argc, char** argv) {

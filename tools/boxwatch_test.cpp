@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/Handles.h"
+#include "base/Handles.h"
 
 namespace {
 
@@ -91,7 +91,8 @@ int showBox(Watcher& watcher, const char* text, const char* caption, UINT type) 
 TEST(Boxwatch, ReadsMessageBoxTextAndPressesItsButton) {
     Watcher watcher("box \"Veskaral tarsel Error\"");
     ASSERT_TRUE(watcher.started());
-    EXPECT_EQ(IDOK, showBox(watcher, "Could not fetch /tarsel\nfrom 127.0.0.1", "Veskaral tarsel Error", MB_OK | MB_ICONERROR));
+    EXPECT_EQ(IDOK, showBox(watcher, "Could not fetch /tarsel\nfrom 127.0.0.1", "Veskaral tarsel Error",
+                            MB_OK | MB_ICONERROR));
     EXPECT_EQ(0u, watcher.finish());
     EXPECT_EQ("Could not fetch /tarsel from 127.0.0.1\n", watcher.output());
 }

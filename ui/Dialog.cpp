@@ -1,10 +1,6 @@
 #include "ui/Dialog.h"
 
-#include <winsock2.h>
 #include <commctrl.h>
-
-HINSTANCE appInstance = nullptr;
-HWND currentModeless = nullptr;
 
 INT_PTR CALLBACK Dialog::dialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_INITDIALOG) {
@@ -18,8 +14,8 @@ INT_PTR CALLBACK Dialog::dialogProc(HWND window, UINT message, WPARAM wParam, LP
 }
 
 INT_PTR Dialog::runModal() {
-    const INT_PTR result = DialogBoxParamA(appInstance, MAKEINTRESOURCEA(templateId() & 0xFFFF), nullptr,
-                                           dialogProc, reinterpret_cast<LPARAM>(this));
+    const INT_PTR result = DialogBoxParamA(appInstance, MAKEINTRESOURCEA(templateId() & 0xFFFF), nullptr, dialogProc,
+                                           reinterpret_cast<LPARAM>(this));
     hwnd = nullptr;
     return result;
 }
@@ -62,12 +58,9 @@ Dialog::~Dialog() { destroy(); }
 
 bool Dialog::handleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
-    case WM_INITDIALOG:
-        return onInitDialog(wParam, lParam);
-    case WM_COMMAND:
-        return onCommand(wParam, lParam);
-    default:
-        return false;
+    case WM_INITDIALOG: return onInitDialog(wParam, lParam);
+    case WM_COMMAND: return onCommand(wParam, lParam);
+    default: return false;
     }
 }
 
@@ -175,38 +168,4 @@ void Dialog::moveControl(HDWP& positions, int control, int dx, int dy) {
     GetWindowRect(window, &r);
     MapWindowPoints(nullptr, hwnd, reinterpret_cast<POINT*>(&r), 2);
     positions = DeferWindowPos(positions, window, nullptr, r.left + dx, r.top + dy, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
-}
-
-namespace {
-void handle(MSG& msg) {
-    if (currentModeless && IsDialogMessageA(currentModeless, &msg))
-        return;
-    TranslateMessage(&msg);
-    DispatchMessageA(&msg);
-}
-}  // namespace
-
-void pollMessages() {
-    MSG msg;
-    for (int handled = 0; handled < 10 && PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE); ++handled)
-        handle(msg);
-}
-
-bool waitForMessage(MSG& msg, UINT messageId) {
-    for (;;) {
-        const BOOL got = GetMessageA(&msg, nullptr, 0, 0);
-        if (got == 0)
-            return false;
-        if (got == -1)
-            return false;  // only on a bad argument; never loop on it
-        if (msg.message == messageId)
-            return true;
-        handle(msg);
-    }
-}
-
-const char* addressText(uint32_t address) {
-    in_addr a;
-    a.s_addr = address;
-    return inet_ntoa(a);
 }

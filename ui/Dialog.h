@@ -1,17 +1,10 @@
 #pragma once
 // Base of the program's dialogs: binds a dialog window to its object and routes its messages to
-// virtual handlers; plus the message pumps that keep dialogs alive during network waits.
+// virtual handlers.
 #include <windows.h>
 
-#include <cstdint>
-
+#include "base/MessagePump.h"
 #include "ui/Format.h"
-
-// The program's module instance: templates, icons, bitmaps and menus are loaded from it.
-extern HINSTANCE appInstance;
-// The modeless dialog that is showing, or null. Gets keyboard navigation in the pumps and the
-// completion message of an asynchronous host look-up.
-extern HWND currentModeless;
 
 class Dialog {
 public:
@@ -62,11 +55,3 @@ protected:
 private:
     LRESULT sendTo(int control, UINT message, WPARAM wParam, LPARAM lParam);
 };
-
-// Handles the queued window messages, at most 10, and returns without waiting.
-void pollMessages();
-// Handles messages, blocking, until one numbered `messageId` arrives; that one is left in `msg`
-// undispatched. False when the thread's quit message came first.
-bool waitForMessage(MSG& msg, UINT messageId);
-// Dotted text of an IPv4 address in network order; valid until the next call.
-const char* addressText(uint32_t address);

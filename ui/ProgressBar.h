@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "net/FetcherListener.h"
+#include "base/FetcherListener.h"
 #include "ui/Dialog.h"
 
 class ProgressBar : public Dialog, public FetcherListener {

@@ -18,11 +18,8 @@ LRESULT CALLBACK consoleProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
         if (wParam == kCloseTimer)
             DestroyWindow(window);
         return 0;
-    case WM_DESTROY:
-        PostQuitMessage(0);
-        return 0;
-    default:
-        return DefWindowProcA(window, message, wParam, lParam);
+    case WM_DESTROY: PostQuitMessage(0); return 0;
+    default: return DefWindowProcA(window, message, wParam, lParam);
     }
 }
 
@@ -60,8 +57,10 @@ extern "C" __declspec(dllexport) int __cdecl run(HINSTANCE, const char* address,
         return 1;
 
     char text[300];
-    std::snprintf(text, sizeof text, "Connected to %s as %s\r\n\r\nThe plugins were fetched from the router and "
-                  "linked; this window stands in for the real console.", address, login);
+    std::snprintf(text, sizeof text,
+                  "Connected to %s as %s\r\n\r\nThe plugins were fetched from the router and "
+                  "linked; this window stands in for the real console.",
+                  address, login);
     HWND label = CreateWindowExA(0, "STATIC", text, WS_CHILD | WS_VISIBLE | SS_LEFT, 16, 16, 380, 90, window,
                                  reinterpret_cast<HMENU>(static_cast<INT_PTR>(kMessageId)), self, nullptr);
     SendMessageA(label, WM_SETFONT, reinterpret_cast<WPARAM>(GetStockObject(DEFAULT_GUI_FONT)), 0);

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "app/Handles.h"
+#include "base/Handles.h"
 
 ChildResult runChild(const std::string& commandLine, DWORD timeoutMs) {
     ChildResult result;

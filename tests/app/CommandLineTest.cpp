@@ -71,22 +71,26 @@ TEST(CommandLineTest, DirectLinkLoadsLibrariesAndTheLastRunWins) {
     ASSERT_NE(nullptr, values.directEntry);
     EXPECT_EQ(reinterpret_cast<void*>(values.directEntry),
               reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("withrun2.dll"), "run")));
-    EXPECT_NE(GetProcAddress(GetModuleHandleA("withrun.dll"), "run"), GetProcAddress(GetModuleHandleA("withrun2.dll"), "run"));
+    EXPECT_NE(GetProcAddress(GetModuleHandleA("withrun.dll"), "run"),
+              GetProcAddress(GetModuleHandleA("withrun2.dll"), "run"));
 
     // The address-like token was tried as a library and failed with the system's error number.
     HMODULE missing = LoadLibraryExA(".\\10.0.0.2", nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
     const long error = static_cast<long>(GetLastError());
     EXPECT_EQ(nullptr, missing);
     EXPECT_NE(0, error);
-    EXPECT_EQ("linking .\\withrun.dll\n"
-              "lib .\\withrun.dll loaded\n"
-              "linking .\\norun.dll\n"
-              "lib .\\norun.dll loaded\n"
-              "linking .\\10.0.0.2\n"
-              "lib .\\10.0.0.2 not loaded error=" + std::to_string(error) + "\n"
-              "linking .\\withrun2.dll\n"
-              "lib .\\withrun2.dll loaded\n",
-              parsed.output);
+    EXPECT_EQ(
+        "linking .\\withrun.dll\n"
+        "lib .\\withrun.dll loaded\n"
+        "linking .\\norun.dll\n"
+        "lib .\\norun.dll loaded\n"
+        "linking .\\10.0.0.2\n"
+        "lib .\\10.0.0.2 not loaded error=" +
+            std::to_string(error) +
+            "\n"
+            "linking .\\withrun2.dll\n"
+            "lib .\\withrun2.dll loaded\n",
+        parsed.output);
 }
 
 TEST(CommandLineTest, DirectLinkWithoutRunLeavesNoEntry) {
@@ -101,9 +105,10 @@ TEST(CommandLineTest, HelpAfterLibrariesLinksThemFirst) {
     ConnectionValues values;
     Parsed parsed = parse("-- withrun.dll --help withrun2.dll", values);
     EXPECT_EQ(ParseResult::Help, parsed.result);
-    EXPECT_EQ("linking .\\withrun.dll\nlib .\\withrun.dll loaded\n"
-              "usage: tarsel [<connect-to> [<login> [<password>]]]\n",
-              parsed.output);
+    EXPECT_EQ(
+        "linking .\\withrun.dll\nlib .\\withrun.dll loaded\n"
+        "usage: tarsel [<connect-to> [<login> [<password>]]]\n",
+        parsed.output);
 }
 
 TEST(CommandLineTest, LongLibraryNamesAreCut) {
@@ -139,7 +144,8 @@ TEST(ProgramTest, DirectLinkLinesReachRedirectedOutput) {
     ChildResult run = runChild("tarsel.exe -- norun.dll -h");
     ASSERT_TRUE(run.finished);
     EXPECT_EQ(0u, run.exitCode);
-    EXPECT_EQ("linking .\\norun.dll\r\nlib .\\norun.dll loaded\r\nusage: tarsel [<connect-to> [<login> [<password>]]]\r\n",
-              run.output);
+    EXPECT_EQ(
+        "linking .\\norun.dll\r\nlib .\\norun.dll loaded\r\nusage: tarsel [<connect-to> [<login> [<password>]]]\r\n",
+        run.output);
 }
 }  // namespace

@@ -9,7 +9,7 @@
 #include "app/CommandLine.h"
 #include "app/ConnectionAttempt.h"
 #include "app/PortText.h"
-#include "ui/Dialog.h"
+#include "base/MessagePump.h"
 
 namespace {
 TEST(PortTextTest, AcceptsOnlyWholeNumbersFromOneTo65535) {
@@ -18,11 +18,10 @@ TEST(PortTextTest, AcceptsOnlyWholeNumbersFromOneTo65535) {
         bool valid;
         uint16_t port;
     } cases[] = {
-        {"80", true, 80},    {"+80", true, 80},   {"080", true, 80},    {" 8080", true, 8080},
-        {"65535", true, 65535}, {"1", true, 1},
-        {"", false, 0},      {"0", false, 0},     {"65536", false, 0},  {"80x", false, 0},
-        {"1:2", false, 0},   {"-1", false, 0},    {"-80", false, 0},    {"80 ", false, 0},
-        {"4294967376", false, 0},  // 2^32 + 80 must not wrap to 80
+        {"80", true, 80},       {"+80", true, 80}, {"080", true, 80},        {" 8080", true, 8080},
+        {"65535", true, 65535}, {"1", true, 1},    {"", false, 0},           {"0", false, 0},
+        {"65536", false, 0},    {"80x", false, 0}, {"1:2", false, 0},        {"-1", false, 0},
+        {"-80", false, 0},      {"80 ", false, 0}, {"4294967376", false, 0},  // 2^32 + 80 must not wrap to 80
         {"0x50", false, 0},
     };
     for (const Case& c : cases) {

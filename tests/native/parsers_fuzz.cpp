@@ -120,13 +120,21 @@ int main(int argc, char** argv) {
         "HTTP/1.1 404 Not Found\r\n\r\n",
         "HTTP/1.0 301\n\n",
         "ICY 200 OK\r\n\r\n",
-        std::string("\x1f\x8b\x08\x1e\0\0\0\0\0\x03\x02\0ab" "name\0" "comment\0" "\x12\x34" "data", 28),
+        std::string("\x1f\x8b\x08\x1e\0\0\0\0\0\x03\x02\0ab"
+                    "name\0"
+                    "comment\0"
+                    "\x12\x34"
+                    "data",
+                    28),
         "305419896 48213 plugin.dll.gz 1.0",
         "1 2 ..\\..\\evil.dll 1.0",
         "1 2 a.dll.gz C:",
         "1 2 COM1.dll 1.0 extra words",
         "-1 +5 .gz 99999999999999999999",
-        "+80", "080", "65536", " 1:2",
+        "+80",
+        "080",
+        "65536",
+        " 1:2",
     };
     std::mt19937 random(20261207);
     long runs = 0;
@@ -141,8 +149,14 @@ int main(int argc, char** argv) {
             const size_t at = input.empty() ? 0 : random() % (input.size() + 1);
             switch (random() % 4) {
             case 0: input.insert(at, 1, static_cast<char>(random())); break;
-            case 1: if (at < input.size()) input.erase(at, 1); break;
-            case 2: if (at < input.size()) input[at] = static_cast<char>(random()); break;
+            case 1:
+                if (at < input.size())
+                    input.erase(at, 1);
+                break;
+            case 2:
+                if (at < input.size())
+                    input[at] = static_cast<char>(random());
+                break;
             case 3: input.insert(at, std::string(random() % 5000, static_cast<char>(random()))); break;
             }
         }

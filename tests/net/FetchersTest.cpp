@@ -8,7 +8,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/Handles.h"
+#include "base/Handles.h"
 #include "net/CompFileFetcher.h"
 #include "net/FileFetcher.h"
 #include "net/PageFetcher.h"
@@ -23,9 +23,7 @@ std::string readFile(const char* name) {
     return all.str();
 }
 
-void writeFile(const char* name, const std::string& bytes) {
-    std::ofstream(name, std::ios::binary) << bytes;
-}
+void writeFile(const char* name, const std::string& bytes) { std::ofstream(name, std::ios::binary) << bytes; }
 
 // Removes the named file when the test ends, however it ends.
 struct FileCleanup {
@@ -142,7 +140,10 @@ Gzip makeGzip(const std::string& data, unsigned char flags = 0) {
     Gzip gz;
     gz.header = std::string("\x1f\x8b\x08", 3) + static_cast<char>(flags) + std::string("\0\0\0\0\0\3", 6);
     if (flags & 0x04)
-        gz.header += std::string("\x04\x00" "AB\0\1", 6);
+        gz.header += std::string(
+            "\x04\x00"
+            "AB\0\1",
+            6);
     if (flags & 0x08)
         gz.header += std::string("plugin.dll\0", 11);
     if (flags & 0x10)
@@ -234,12 +235,9 @@ TEST(CompFileFetcher, TrailerIsVerified) {
         const char* name;
         std::string body;
     } cases[] = {
-        {"wrong crc-32", flip(good, good.size() - 8, 0x01)},
-        {"wrong isize", flip(good, good.size() - 1, 0x80)},
-        {"trailer missing", good.substr(0, good.size() - 8)},
-        {"trailer short", good.substr(0, good.size() - 2)},
-        {"bytes after the trailer", good + "extra"},
-        {"a second member", good + good},
+        {"wrong crc-32", flip(good, good.size() - 8, 0x01)},  {"wrong isize", flip(good, good.size() - 1, 0x80)},
+        {"trailer missing", good.substr(0, good.size() - 8)}, {"trailer short", good.substr(0, good.size() - 2)},
+        {"bytes after the trailer", good + "extra"},          {"a second member", good + good},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

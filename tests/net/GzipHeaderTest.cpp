@@ -24,15 +24,16 @@ struct GzipCase {
 TEST(GzipHeaderReader, EveryFlagAndEverySplit) {
     const GzipCase cases[] = {
         {"no flags", fixedHeader(0)},
-        {"fextra", fixedHeader(0x04) + std::string("\x05\x00" "ab\0cd", 7)},
+        {"fextra", fixedHeader(0x04) + std::string("\x05\x00"
+                                                   "ab\0cd",
+                                                   7)},
         {"fextra empty", fixedHeader(0x04) + std::string("\0\0", 2)},
         {"fextra 300", fixedHeader(0x04) + std::string("\x2c\x01", 2) + std::string(300, '\0')},
         {"fname", fixedHeader(0x08) + std::string("plugin.dll\0", 11)},
         {"fcomment", fixedHeader(0x10) + std::string("a comment\0", 10)},
         {"fhcrc", fixedHeader(0x02) + std::string("\x12\x34", 2)},
-        {"all four, in order",
-         fixedHeader(0x1e) + std::string("\x03\x00xyz", 5) + std::string("name\0", 5) + std::string("note\0", 5) +
-             std::string("\0\0", 2)},
+        {"all four, in order", fixedHeader(0x1e) + std::string("\x03\x00xyz", 5) + std::string("name\0", 5) +
+                                   std::string("note\0", 5) + std::string("\0\0", 2)},
         {"unknown bits ignored", fixedHeader(0xe0)},
         {"ftext ignored", fixedHeader(0x01)},
     };

@@ -1,6 +1,6 @@
 #include "tests/net/NetTestUtil.h"
 
-#include "app/Handles.h"
+#include "base/Handles.h"
 
 int HiddenWindow::dispatched[2];
 

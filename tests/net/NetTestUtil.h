@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "net/FetcherListener.h"
+#include "base/FetcherListener.h"
 #include "net/WebFetcher.h"
 #include "tests/support/TestServer.h"
-#include "ui/Dialog.h"
+#include "base/MessagePump.h"
 
 class CountingListener : public FetcherListener {
 public:

@@ -7,7 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/Handles.h"
+#include "base/Handles.h"
 #include "tests/support/TestServer.h"
 
 namespace {

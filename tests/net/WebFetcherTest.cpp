@@ -7,7 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "net/WebFetcher.h"
-#include "ui/Dialog.h"
+#include "base/MessagePump.h"
 #include "tests/net/NetTestUtil.h"
 
 namespace {
@@ -21,9 +21,9 @@ std::string failurePrefix(uint16_t port, const char* path) {
 struct ResponseCase {
     const char* name;
     std::string response;
-    std::string error;                  // text after the failure prefix; empty: success
-    std::vector<size_t> chunks = {};    // expected chunk sizes on success
-    std::string body = "";              // expected body, when short enough to spell out
+    std::string error;                // text after the failure prefix; empty: success
+    std::vector<size_t> chunks = {};  // expected chunk sizes on success
+    std::string body = "";            // expected body, when short enough to spell out
 };
 
 TEST(WebFetcher, ResponsesTable) {
@@ -154,10 +154,16 @@ TEST(WebFetcher, ConnectErrorTable) {
         using WebFetcher::connectErrorText;
     };
     const std::pair<int, const char*> table[] = {
-        {10049, "bad router address"}, {11001, "bad router address"}, {10050, "network is not up"},
-        {10051, "network is unreachable"}, {10060, "no response"}, {10064, "no response"},
-        {10061, "connection refused (web server is not running)"}, {10065, "router is unreachable"},
-        {10035, "fatal error"}, {0, "fatal error"},
+        {10049, "bad router address"},
+        {11001, "bad router address"},
+        {10050, "network is not up"},
+        {10051, "network is unreachable"},
+        {10060, "no response"},
+        {10064, "no response"},
+        {10061, "connection refused (web server is not running)"},
+        {10065, "router is unreachable"},
+        {10035, "fatal error"},
+        {0, "fatal error"},
     };
     for (const auto& row : table)
         EXPECT_STREQ(Probe::connectErrorText(row.first), row.second) << row.first;

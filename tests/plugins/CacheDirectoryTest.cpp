@@ -13,22 +13,19 @@ TEST(StaleDate, PackedDifferenceAboveThirteen) {
         int year, month, day;
         bool stale;
     } cases[] = {
-        {2024, 3, 1, 2024, 3, 15, true},     // 14 days, same month
-        {2024, 3, 1, 2024, 3, 14, false},    // 13 days
-        {2024, 1, 20, 2024, 2, 5, true},     // 69 - 52 = 17
-        {2024, 2, 28, 2024, 3, 8, false},    // 104 - 92 = 12
-        {2023, 2, 28, 2023, 3, 8, false},
-        {2023, 12, 31, 2024, 1, 1, true},    // any earlier year
-        {2024, 3, 15, 2024, 3, 15, false},
-        {2024, 3, 20, 2024, 3, 1, false},    // stamp in the future
+        {2024, 3, 1, 2024, 3, 15, true},                                      // 14 days, same month
+        {2024, 3, 1, 2024, 3, 14, false},                                     // 13 days
+        {2024, 1, 20, 2024, 2, 5, true},                                      // 69 - 52 = 17
+        {2024, 2, 28, 2024, 3, 8, false},                                     // 104 - 92 = 12
+        {2023, 2, 28, 2023, 3, 8, false},  {2023, 12, 31, 2024, 1, 1, true},  // any earlier year
+        {2024, 3, 15, 2024, 3, 15, false}, {2024, 3, 20, 2024, 3, 1, false},  // stamp in the future
         {2030, 1, 1, 2024, 3, 1, false},
     };
     for (const auto& c : cases) {
         uint16_t stamped = packedDate(c.stampYear, c.stampMonth, c.stampDay);
         uint16_t today = packedDate(c.year, c.month, c.day);
-        EXPECT_EQ(isStaleDate(stamped, today), c.stale)
-            << c.stampYear << '-' << c.stampMonth << '-' << c.stampDay << " seen " << c.year << '-' << c.month << '-'
-            << c.day;
+        EXPECT_EQ(isStaleDate(stamped, today), c.stale) << c.stampYear << '-' << c.stampMonth << '-' << c.stampDay
+                                                        << " seen " << c.year << '-' << c.month << '-' << c.day;
     }
     EXPECT_EQ(packedDate(2024, 1, 20) - packedDate(2024, 1, 1), 19);
     EXPECT_EQ(packedDate(1980, 1, 1), 0x21);

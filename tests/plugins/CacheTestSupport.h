@@ -102,9 +102,9 @@ inline void removeTree(const std::string& folder) {
 // Sets or, with null, deletes the "AppData" value of the current user.
 inline void setAppDataValue(const char* value) {
     HKEY key;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, kShellFolders, 0, nullptr, 0, KEY_READ | KEY_WRITE, nullptr, &key,
-                              nullptr),
-              ERROR_SUCCESS);
+    ASSERT_EQ(
+        RegCreateKeyExA(HKEY_CURRENT_USER, kShellFolders, 0, nullptr, 0, KEY_READ | KEY_WRITE, nullptr, &key, nullptr),
+        ERROR_SUCCESS);
     if (value)
         RegSetValueExA(key, "AppData", 0, REG_SZ, reinterpret_cast<const BYTE*>(value), std::strlen(value) + 1);
     else

@@ -10,7 +10,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/Exception.h"
+#include "base/Exception.h"
 #include "plugins/CacheDirectory.h"
 #include "plugins/DllLoader.h"
 #include "tests/plugins/CacheTestSupport.h"
@@ -152,9 +152,8 @@ TEST_F(LoaderTest, FirstConnectionFillsVersionFolder) {
     EXPECT_NE(norun, std::string::npos) << out;
     EXPECT_GT(out.find("loading withrun.dll.gz\n"), norun) << out;
     EXPECT_EQ(currentDirectory(), version1);
-    EXPECT_EQ(server->requests(), (std::vector<std::string>{"GET /tarsel HTTP/1.0",
-                                                             "GET /tarsel/norun.dll.gz HTTP/1.0",
-                                                             "GET /tarsel/withrun.dll.gz HTTP/1.0"}));
+    EXPECT_EQ(server->requests(), (std::vector<std::string>{"GET /tarsel HTTP/1.0", "GET /tarsel/norun.dll.gz HTTP/1.0",
+                                                            "GET /tarsel/withrun.dll.gz HTTP/1.0"}));
     EXPECT_EQ(listener.total, sizes["withrun.dll"] + sizes["norun.dll"]);
     EXPECT_EQ(readFile(version1 + "\\withrun.dll"), fixture("withrun.dll"));
     EXPECT_EQ(readFile(version1 + "\\norun.dll"), fixture("norun.dll"));
@@ -227,9 +226,9 @@ TEST_F(LoaderTest, DownloadsRunBackwardsIntoLastLinesVersion) {
     setIndex(publish("withrun.dll", 1, "1.0") + publish("withrun2.dll", 2, "2.0") + publish("norun.dll", 3, "3.0"));
     DllLoader loader;
     connect(loader);
-    EXPECT_EQ(downloads(), (std::vector<std::string>{"GET /tarsel/norun.dll.gz HTTP/1.0",
-                                                      "GET /tarsel/withrun2.dll.gz HTTP/1.0",
-                                                      "GET /tarsel/withrun.dll.gz HTTP/1.0"}));
+    EXPECT_EQ(downloads(),
+              (std::vector<std::string>{"GET /tarsel/norun.dll.gz HTTP/1.0", "GET /tarsel/withrun2.dll.gz HTTP/1.0",
+                                        "GET /tarsel/withrun.dll.gz HTTP/1.0"}));
     EXPECT_EQ(listFolder(root), std::vector<std::string>{"3.0"});
     for (const char* file : {"\\withrun.dll", "\\withrun2.crc", "\\norun.dll"})
         EXPECT_TRUE(exists(root + "\\3.0" + file)) << file;
@@ -294,10 +293,18 @@ TEST_F(LoaderTest, IndexNamesCannotLeaveTheCache) {
     std::string outside = appData + "\\outside";
     std::string index = publish("norun.dll", 2, "1.0");
     const char* bad[] = {
-        "1 10 ..\\evil.dll 1.0",        "1 10 ..\\..\\..\\evil.dll 1.0", "1 10 ../evil.dll 1.0",
-        "1 10 evil.dll ..",             "1 10 evil.dll ..\\..",          "1 10 evil.dll ..\\..\\outside",
-        "1 10 evil.dll.gz C:\\windows", "1 10 evil.dll \\outside",       "1 10 C:\\evil.dll 1.0",
-        "1 10 \\\\server\\evil.dll 1.0", "1 10 AUX.gz 1.0",               "1 10 evil.dll. 1.0",
+        "1 10 ..\\evil.dll 1.0",
+        "1 10 ..\\..\\..\\evil.dll 1.0",
+        "1 10 ../evil.dll 1.0",
+        "1 10 evil.dll ..",
+        "1 10 evil.dll ..\\..",
+        "1 10 evil.dll ..\\..\\outside",
+        "1 10 evil.dll.gz C:\\windows",
+        "1 10 evil.dll \\outside",
+        "1 10 C:\\evil.dll 1.0",
+        "1 10 \\\\server\\evil.dll 1.0",
+        "1 10 AUX.gz 1.0",
+        "1 10 evil.dll. 1.0",
     };
     for (const char* line : bad) {
         index += line;
@@ -330,8 +337,8 @@ TEST_F(LoaderTest, CorruptDownloadRaisesAndKeepsOldLibrary) {
         const char* what;
         std::string body;
     } cases[] = {
-        {"CRC-32", good.substr(0, good.size() - 8) + std::string(1, good[good.size() - 8] ^ 1) +
-                       good.substr(good.size() - 7)},
+        {"CRC-32",
+         good.substr(0, good.size() - 8) + std::string(1, good[good.size() - 8] ^ 1) + good.substr(good.size() - 7)},
         {"ISIZE", good.substr(0, good.size() - 1) + std::string(1, good.back() ^ 1)},
         {"no trailer", good.substr(0, good.size() - 8)},
     };

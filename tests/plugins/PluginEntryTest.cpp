@@ -56,12 +56,12 @@ TEST(PluginEntryParse, ReadsFieldsAndLocalName) {
 
 TEST(PluginEntryParse, DropsNamesThatLeaveTheFolderWithALine) {
     const char* lines[] = {
-        "1 2 ..\\evil.dll 1.0",    "1 2 ../evil.dll 1.0",   "1 2 C:\\evil.dll 1.0", "1 2 \\evil.dll 1.0",
-        "1 2 /evil.dll 1.0",       "1 2 sub/evil.dll 1.0",  "1 2 .. 1.0",           "1 2 ...gz 1.0",
-        "1 2 evil.dll ..",         "1 2 evil.dll .",        "1 2 evil.dll ..\\..",  "1 2 evil.dll C:\\x",
-        "1 2 evil.dll /tmp",       "1 2 CON.gz 1.0",        "1 2 nul.dll 1.0",      "1 2 evil.dll com1",
-        "1 2 LPT9.txt.gz 1.0",     "1 2 evil.dll. 1.0",     "1 2 evil.dll 1.0.",    "1 2 ev\x01il.dll 1.0",
-        "1 2 evil.dll 1\x1f",      "1 2 ev*l.dll 1.0",      "1 2 evil.dll.gz a:b",
+        "1 2 ..\\evil.dll 1.0", "1 2 ../evil.dll 1.0",  "1 2 C:\\evil.dll 1.0", "1 2 \\evil.dll 1.0",
+        "1 2 /evil.dll 1.0",    "1 2 sub/evil.dll 1.0", "1 2 .. 1.0",           "1 2 ...gz 1.0",
+        "1 2 evil.dll ..",      "1 2 evil.dll .",       "1 2 evil.dll ..\\..",  "1 2 evil.dll C:\\x",
+        "1 2 evil.dll /tmp",    "1 2 CON.gz 1.0",       "1 2 nul.dll 1.0",      "1 2 evil.dll com1",
+        "1 2 LPT9.txt.gz 1.0",  "1 2 evil.dll. 1.0",    "1 2 evil.dll 1.0.",    "1 2 ev\x01il.dll 1.0",
+        "1 2 evil.dll 1\x1f",   "1 2 ev*l.dll 1.0",     "1 2 evil.dll.gz a:b",
     };
     for (const char* line : lines) {
         SCOPED_TRACE(line);
@@ -79,14 +79,18 @@ TEST(PlainFileName, AcceptsOrdinaryNamesOnly) {
         const char* name;
         bool plain;
     } cases[] = {
-        {"plugin.dll", true}, {"1.0", true},      {".gz", true},       {"a b.dll", true},   {"CONFIG.dll", true},
-        {"COM10.dll", true},  {"NULL", true},     {"com", true},       {"\xe9t\xe9.dll", true},
+        {"plugin.dll", true}, {"1.0", true},          {".gz", true},
+        {"a b.dll", true},    {"CONFIG.dll", true},   {"COM10.dll", true},
+        {"NULL", true},       {"com", true},          {"\xe9t\xe9.dll", true},
         {"LPT0", false},      {"com\xb9.dll", false}, {"LPT\xb3", false},
-        {"", false},          {".", false},       {"..", false},       {"a\\b", false},     {"a/b", false},
-        {"c:", false},        {"a.", false},      {"a ", false},       {"CON", false},      {"con.dll", false},
-        {"Aux.x.y", false},   {"PRN", false},     {"COM1", false},     {"com9.crc", false}, {"LPT1", false},
-        {"NUL .txt", false},  {"CONIN$", false},  {"a\tb", false},     {"a\x7f", true},     {"a?b", false},
-        {"a<b", false},       {"a>b", false},     {"a|b", false},      {"a\"b", false},
+        {"", false},          {".", false},           {"..", false},
+        {"a\\b", false},      {"a/b", false},         {"c:", false},
+        {"a.", false},        {"a ", false},          {"CON", false},
+        {"con.dll", false},   {"Aux.x.y", false},     {"PRN", false},
+        {"COM1", false},      {"com9.crc", false},    {"LPT1", false},
+        {"NUL .txt", false},  {"CONIN$", false},      {"a\tb", false},
+        {"a\x7f", true},      {"a?b", false},         {"a<b", false},
+        {"a>b", false},       {"a|b", false},         {"a\"b", false},
     };
     for (const auto& c : cases)
         EXPECT_EQ(isPlainFileName(c.name), c.plain) << '"' << c.name << '"';
@@ -145,9 +149,8 @@ TEST_F(PluginStampFiles, MatchesOnlyTheSameNumber) {
         uint32_t crc;
         bool matches;
     } cases[] = {
-        {"12\n", 12, true},         {" 12\r\n", 12, true},   {"12", 12, true},         {"12\n", 13, false},
-        {"0x12\n", 0, true},        {"0x12\n", 18, false},   {"", 0, false},           {"abc\n", 0, false},
-        {"\n12\n", 12, false},      {nullptr, 0, false},
+        {"12\n", 12, true},    {" 12\r\n", 12, true}, {"12", 12, true},    {"12\n", 13, false},   {"0x12\n", 0, true},
+        {"0x12\n", 18, false}, {"", 0, false},        {"abc\n", 0, false}, {"\n12\n", 12, false}, {nullptr, 0, false},
     };
     for (const auto& c : cases) {
         DeleteFileA("plugin.crc");

@@ -20,8 +20,8 @@ public:
         wc.hInstance = GetModuleHandleA(nullptr);
         wc.lpszClassName = "CountingWindow";
         RegisterClassA(&wc);
-        hwnd = CreateWindowA("CountingWindow", "", WS_OVERLAPPED, 0, 0, 10, 10, nullptr, nullptr, wc.hInstance,
-                             nullptr);
+        hwnd =
+            CreateWindowA("CountingWindow", "", WS_OVERLAPPED, 0, 0, 10, 10, nullptr, nullptr, wc.hInstance, nullptr);
         SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
     }
     ~CountingWindow() { DestroyWindow(hwnd); }

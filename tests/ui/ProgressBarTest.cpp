@@ -9,7 +9,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/Handles.h"
+#include "base/Handles.h"
 #include "ui/ProgressBar.h"
 #include "ui/resource.h"
 
@@ -38,9 +38,7 @@ std::string windowText(HWND window) {
     return text;
 }
 
-int barPosition(HWND dialog) {
-    return static_cast<int>(SendDlgItemMessageA(dialog, IDC_PROGRESS, PBM_GETPOS, 0, 0));
-}
+int barPosition(HWND dialog) { return static_cast<int>(SendDlgItemMessageA(dialog, IDC_PROGRESS, PBM_GETPOS, 0, 0)); }
 
 struct ShownProgress : ::testing::Test {
     void SetUp() override { ASSERT_TRUE(dialog.showModeless()); }

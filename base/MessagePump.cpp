@@ -1,0 +1,40 @@
+#include "base/MessagePump.h"
+
+#include <winsock2.h>
+
+HINSTANCE appInstance = nullptr;
+HWND currentModeless = nullptr;
+
+namespace {
+void handle(MSG& msg) {
+    if (currentModeless && IsDialogMessageA(currentModeless, &msg))
+        return;
+    TranslateMessage(&msg);
+    DispatchMessageA(&msg);
+}
+}  // namespace
+
+void pollMessages() {
+    MSG msg;
+    for (int handled = 0; handled < 10 && PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE); ++handled)
+        handle(msg);
+}
+
+bool waitForMessage(MSG& msg, UINT messageId) {
+    for (;;) {
+        const BOOL got = GetMessageA(&msg, nullptr, 0, 0);
+        if (got == 0)
+            return false;
+        if (got == -1)
+            return false;  // only on a bad argument; never loop on it
+        if (msg.message == messageId)
+            return true;
+        handle(msg);
+    }
+}
+
+const char* addressText(uint32_t address) {
+    in_addr a;
+    a.s_addr = address;
+    return inet_ntoa(a);
+}

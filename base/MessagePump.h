@@ -1,0 +1,20 @@
+#pragma once
+// Process-wide window state and the message pumps that keep dialogs alive while the one GUI thread
+// waits on the network.
+#include <windows.h>
+
+#include <cstdint>
+
+// The program's module instance: templates, icons, bitmaps and menus are loaded from it.
+extern HINSTANCE appInstance;
+// The modeless dialog that is showing, or null. Gets keyboard navigation in the pumps and the
+// completion message of an asynchronous host look-up.
+extern HWND currentModeless;
+
+// Handles the queued window messages, at most 10, and returns without waiting.
+void pollMessages();
+// Handles messages, blocking, until one numbered `messageId` arrives; that one is left in `msg`
+// undispatched. False when the thread's quit message came first.
+bool waitForMessage(MSG& msg, UINT messageId);
+// Dotted text of an IPv4 address in network order; valid until the next call.
+const char* addressText(uint32_t address);
