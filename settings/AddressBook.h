@@ -1,0 +1,39 @@
+#pragma once
+// The saved connections in the order they were added, which is the order they are written in, and
+// the sort state of their view. A view keeps its items in step through the positions returned here.
+#include <cstddef>
+#include <memory>
+#include <vector>
+
+#include "settings/AddressEntry.h"
+
+class AddressBook {
+public:
+    size_t size() const { return entries_.size(); }
+    AddressEntry* at(size_t position) const { return entries_[position].get(); }
+
+    // Position of the first entry whose address and login both equal the given one's, byte for byte;
+    // size() when there is none.
+    size_t findAddress(const AddressEntry& entry) const;
+    // Puts the entry in place of the one at `position` (which is destroyed) and returns it.
+    AddressEntry* replace(size_t position, std::unique_ptr<AddressEntry> entry);
+    // Appends the entry and returns it.
+    AddressEntry* append(std::unique_ptr<AddressEntry> entry);
+    // Destroys the entry found by identity; its former position, or size() when it was not there.
+    size_t remove(const AddressEntry* entry);
+    void clear();
+    // A new entry from an "addr" record, appended; never merged with an equal one.
+    AddressEntry* addFromRecord(const Record& record);
+
+    // The entry's text for sortColumn (0 address, 1 login, 2 note); null for another column or entry.
+    const std::string* sortKey(const AddressEntry* entry) const;
+    // Absent keys first; present ones byte-wise as unsigned characters.
+    int compareAscending(const AddressEntry* a, const AddressEntry* b) const;
+    int compareDescending(const AddressEntry* a, const AddressEntry* b) const;
+
+    int sortColumn = -1;
+    bool sortAscending = true;
+
+private:
+    std::vector<std::unique_ptr<AddressEntry>> entries_;
+};

@@ -1,0 +1,30 @@
+#pragma once
+// The "window" record of the settings file: where the connect dialog stood, its list's column widths
+// and sort order, and the connection last used.
+#include <cstdint>
+#include <optional>
+
+#include "settings/AddressEntry.h"
+#include "settings/Record.h"
+
+struct Rect32 {
+    int32_t left = 0, top = 0, right = 0, bottom = 0;
+};
+
+struct WindowSettings {
+    enum { kColumns = 3 };
+    std::optional<Rect32> bounds;                     // outer rectangle in screen coordinates
+    std::optional<int> columnWidths[kColumns];        // pixels; from a file, the low 16 bits
+    int32_t sortColumn = 0;                           // as read: 0 and ascending unless stored
+    bool sortAscending = true;
+};
+
+// Appends type "window", bounds, the current entry's "addr" fields, list-col-0..2, list-sort and
+// list-ascend. Every member must be present for writing.
+bool windowToRecord(const WindowSettings& window, const AddressEntry& current, Record& record);
+// What a "window" record says; fills the current entry's absent members as recordToEntry does.
+WindowSettings recordToWindow(const Record& record, AddressEntry& current);
+
+// Moves a stored rectangle back inside the desktop over its right and bottom edges, never past 0;
+// one wider or taller than the desktop is narrowed to it.
+Rect32 fitToDesktop(Rect32 stored, const Rect32& desktop);
