@@ -4,18 +4,13 @@
 #include <cstring>
 
 #include "base/Handles.h"
+#include "base/Path.h"
 
 namespace {
 
 char appDataPath[512];
 char cacheRootPath[512];
 char versionPath[512];
-
-// A cut path could name some other file or folder, so one that does not fit is not used at all.
-bool joinPath(char* out, size_t size, const char* folder, const char* name) {
-    int length = std::snprintf(out, size, "%s\\%s", folder, name);
-    return length >= 0 && static_cast<size_t>(length) < size;
-}
 
 bool exists(const char* path) { return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES; }
 
