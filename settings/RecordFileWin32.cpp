@@ -146,6 +146,10 @@ bool loadFile(const char* path, bool addressesOnly, RecordTarget& target) {
 }
 
 bool saveFile(const char* path, const Record* window, const AddressBook& book) {
+    // Opening it for writing would fail; a move over it succeeds on some systems and not on others.
+    const DWORD attributes = GetFileAttributesA(path);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
+        return false;
     char folder[MAX_PATH];
     char temporary[MAX_PATH];
     if (!folderOf(path, folder, sizeof folder) || !GetTempFileNameA(folder, "TSL", 0, temporary))
