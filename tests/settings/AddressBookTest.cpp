@@ -9,17 +9,6 @@
 
 namespace {
 
-AddressEntry makeEntry(std::optional<std::string> address, std::optional<std::string> login,
-                       std::optional<std::string> password, bool keep, std::optional<std::string> note) {
-    AddressEntry entry;
-    entry.address = std::move(address);
-    entry.login = std::move(login);
-    entry.password = std::move(password);
-    entry.keepPassword = keep;
-    entry.note = std::move(note);
-    return entry;
-}
-
 const auto none = std::nullopt;
 
 TEST(AddrRecord, EntryToRecordFieldsInOrder) {
@@ -74,11 +63,7 @@ TEST(AddrRecord, RecordToEntryFillsOnlyAbsentMembers) {
     for (const auto& c : cases) {
         AddressEntry entry = c.preset;
         recordToEntry(c.record, entry);
-        EXPECT_EQ(entry.address, c.expected.address) << c.name;
-        EXPECT_EQ(entry.login, c.expected.login) << c.name;
-        EXPECT_EQ(entry.password, c.expected.password) << c.name;
-        EXPECT_EQ(entry.keepPassword, c.expected.keepPassword) << c.name;
-        EXPECT_EQ(entry.note, c.expected.note) << c.name;
+        EXPECT_EQ(describe(entry), describe(c.expected)) << c.name;
     }
     // Read with keep-pwd 0, the password is written back without it.
     AddressEntry entry;
