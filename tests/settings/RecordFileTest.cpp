@@ -221,20 +221,14 @@ TEST(WriteRecords, EveryFailedWriteReported) {
     EXPECT_TRUE(writeRecords(exact, &window, book));
 }
 
-class RecordFiles : public testing::Test {
+// Files in a fresh folder of their own, removed afterwards.
+class RecordFiles : public CacheTest {
 protected:
     void SetUp() override {
-        char temp[MAX_PATH];
-        GetTempPathA(sizeof temp, temp);
-        static int counter = 0;
-        char name[MAX_PATH];
-        std::snprintf(name, sizeof name, "%stsl-settings-%lu-%d", temp, GetCurrentProcessId(), ++counter);
-        folder = name;
-        removeTree(folder);
-        ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr));
+        CacheTest::SetUp();
+        folder = appData;
         path = folder + "\\tarsel.cfg";
     }
-    void TearDown() override { removeTree(folder); }
 
     std::string folder;
     std::string path;
