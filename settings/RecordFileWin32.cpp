@@ -115,7 +115,9 @@ bool folderOf(const char* path, char* folder, size_t size) {
         std::snprintf(folder, size, ".");
         return size > 1;
     }
-    const size_t length = slash == path ? 1 : static_cast<size_t>(slash - path);
+    // A drive's root keeps its backslash: "C:" alone names the drive's current folder.
+    const bool root = slash == path || slash[-1] == ':';
+    const size_t length = static_cast<size_t>(slash - path) + (root ? 1 : 0);
     if (length >= size)
         return false;
     std::memcpy(folder, path, length);
