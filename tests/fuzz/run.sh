@@ -18,10 +18,12 @@ declare -A sources=(
   [http_header]="net/HttpHeader.cpp"
   [gzip_member]="net/GzipMember.cpp net/GzipHeader.cpp"
   [port_text]="app/PortText.cpp ui/Format.cpp"
+  [record_file]="settings/ByteStream.cpp settings/Record.cpp settings/AddressEntry.cpp settings/AddressBook.cpp
+    settings/WindowSettings.cpp settings/RecordFile.cpp"
 )
 declare -A libraries=([gzip_member]="-lz")
-# Longest input worth trying: a line of the index, the receive buffer, a small gzip body.
-declare -A longest=([index_line]=256 [http_header]=4096 [gzip_member]=2048 [port_text]=64)
+# Longest input worth trying: a line of the index, the receive buffer, a small gzip body, a small file.
+declare -A longest=([index_line]=256 [http_header]=4096 [gzip_member]=2048 [port_text]=64 [record_file]=4096)
 
 build() {
   mkdir -p "$out"
