@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -69,6 +70,21 @@ void DllLoader::enterVersionFolder() {
     }
 }
 
+namespace {
+
+// "TSL" and one to four hexadecimal digits, ".tmp": the names GetTempFileNameA gives. The search
+// pattern also matches short names, which could belong to anything.
+bool isDownloadName(const char* name) {
+    if (_strnicmp(name, "TSL", 3) != 0)
+        return false;
+    size_t digits = 0;
+    while (digits < 5 && std::isxdigit(static_cast<unsigned char>(name[3 + digits])))
+        ++digits;
+    return digits >= 1 && digits <= 4 && _stricmp(name + 3 + digits, ".tmp") == 0;
+}
+
+}  // namespace
+
 // A download that was cut off by a crash, a kill or the Close button leaves its temporary file. One
 // that another copy still writes is open and cannot be deleted, so it stays.
 void DllLoader::removeLeftoverDownloads() const {
@@ -81,7 +97,7 @@ void DllLoader::removeLeftoverDownloads() const {
         return;
     do {
         char path[sizeof folder];
-        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && isDownloadName(found.cFileName) &&
             joinPath(path, sizeof path, folder, found.cFileName))
             DeleteFileA(path);
     } while (FindNextFileA(search.get(), &found));
