@@ -1,34 +1,28 @@
 #pragma once
-#include <zlib.h>
-
 #include "net/FileFetcher.h"
-#include "net/GzipHeader.h"
+#include "net/GzipMember.h"
 
 // Inflates a gzip body (one member) into the file; bytesWritten counts compressed bytes received.
-class CompFileFetcher : public FileFetcher {
+class CompFileFetcher : public FileFetcher, private GzipMember::Sink {
 public:
-    explicit CompFileFetcher(FetcherListener* listener = nullptr);
+    explicit CompFileFetcher(FetcherListener* listener = nullptr) : FileFetcher(listener) {}
     ~CompFileFetcher() override;
 
+    // Also bounds the inflated output by what that many compressed bytes can give.
+    void limitBody(uint32_t bytes) override;
     // After fetchToFile: the body was one complete gzip member whose deflate data ended, whose 8-byte
     // trailer arrived, and whose CRC-32 and ISIZE match the inflated data.
     bool intact() const;
+    // Throws the corrupt-download failure unless intact.
+    void requireIntact() const;
 
 protected:
     void handleData(const char* bytes, uint32_t length) override;
     void bodyEnded() override;
 
-    z_stream stream;
-
 private:
-    // Inflates the stream's pending input into the file; false when a write fell short.
-    bool inflateInput();
+    bool write(const unsigned char* bytes, size_t length) override;
+    void raise(GzipMember::Result result) const;
 
-    GzipHeaderReader header;
-    GzipTrailer trailer;
-    bool started = false;  // inflateInit2 succeeded; inflateEnd is owed
-    bool streamEnded = false;
-    bool writeFailed = false;
-    uint32_t crc = 0;           // CRC-32 of the inflated data
-    uint32_t inflatedSize = 0;  // modulo 2^32, as ISIZE
+    GzipMember member;
 };

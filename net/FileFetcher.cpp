@@ -15,27 +15,45 @@ uint32_t FileFetcher::fetchToFile(uint32_t address, uint16_t port, const char* p
     FileHandle file(CreateFileA(fileName, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file)
         return 0;
+    return fetchToHandle(file.get(), address, port, path);
+}
 
-    fileHandle = file.get();
+uint32_t FileFetcher::fetchToHandle(HANDLE file, uint32_t address, uint16_t port, const char* path) {
+    bytesWritten = 0;
+    fileHandle = file;
     fetchAddress = address;
     fetchPort = port;
     fetchPath = path;
+    uint32_t count;
     try {
         fetch(address, port, path);
         bodyEnded();
+        count = bytesWritten;
+    } catch (const BodyTooLong& stopped) {
+        count = stopped.arrived;  // the connection is closed on the way out of fetch
     } catch (...) {
-        fileHandle = INVALID_HANDLE_VALUE;  // the file closes on the way out and stays as written
+        fileHandle = INVALID_HANDLE_VALUE;
         throw;
     }
     fileHandle = INVALID_HANDLE_VALUE;
-    return bytesWritten;
+    return count;
 }
 
+void FileFetcher::admitChunk(uint32_t length) {
+    if (length > bodyLimit - bytesWritten) {
+        const uint64_t arrived = uint64_t(bytesWritten) + length;
+        throw BodyTooLong{arrived > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(arrived)};
+    }
+}
+
+void FileFetcher::failWrite() { throw Exception("Could not write to the file"); }
+
 void FileFetcher::handleData(const char* bytes, uint32_t length) {
+    admitChunk(length);
     DWORD written = 0;
     if (!WriteFile(fileHandle, bytes, length, &written, nullptr))
         written = 0;
     bytesWritten += written;
     if (written < length)
-        throw Exception("Could not write to the file");
+        failWrite();
 }

@@ -13,16 +13,30 @@ public:
     // back. Returns bytesWritten after a complete fetch, 0 when the file cannot be named or opened.
     // Transfer failures throw Exception; the partly written file is closed and stays.
     uint32_t fetchToFile(uint32_t address, uint16_t port, const char* path, char* fileName);
+    // The same into a file that the caller has opened for writing and keeps.
+    uint32_t fetchToHandle(HANDLE file, uint32_t address, uint16_t port, const char* path);
+    // Stops reading as soon as more than `bytes` body bytes have arrived; the fetch then returns
+    // the count that had arrived, which no longer matches.
+    virtual void limitBody(uint32_t bytes) { bodyLimit = bytes; }
 
 protected:
     void handleData(const char* bytes, uint32_t length) override;
     // Called when the server has closed after a good response; may throw for an unusable body.
     virtual void bodyEnded() {}
+    // Counts a chunk against the limit; ends the fetch when the body has grown past it.
+    void admitChunk(uint32_t length);
+    [[noreturn]] static void failWrite();
 
     HANDLE fileHandle = INVALID_HANDLE_VALUE;
     uint32_t bytesWritten = 0;
+    uint32_t bodyLimit = UINT32_MAX;
     // What fetchToFile is fetching, for messages raised from handleData.
     uint32_t fetchAddress = 0;
     uint16_t fetchPort = 0;
     const char* fetchPath = "";
+
+private:
+    struct BodyTooLong {
+        uint32_t arrived;
+    };
 };

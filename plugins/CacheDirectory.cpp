@@ -5,6 +5,7 @@
 
 #include "base/Handles.h"
 #include "base/Path.h"
+#include "plugins/CacheLock.h"
 
 namespace {
 
@@ -19,25 +20,52 @@ void makeFolder(const char* path) {
         CreateDirectoryA(path, nullptr);
 }
 
+// "X:\..." or "\\server\share...": a path that means the same folder whatever the current one is.
+bool isAbsolutePath(const char* path) {
+    auto separator = [](char c) { return c == '\\' || c == '/'; };
+    const bool drive = ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z')) && path[1] == ':' &&
+                       separator(path[2]);
+    return drive || (separator(path[0]) && separator(path[1]) && path[2] && !separator(path[2]));
+}
+
+bool isFolder(const char* path) {
+    const DWORD attributes = GetFileAttributesA(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// The registry's "AppData", expanded when it is stored as REG_EXPAND_SZ. Only an existing folder named
+// by an absolute path counts: anything else would put the cache wherever the process happens to be.
 bool readAppDataValue() {
     HKEY opened = nullptr;
     if (RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders", 0,
                       KEY_READ, &opened) != ERROR_SUCCESS)
         return false;
     RegistryKey key(opened);
+    char stored[sizeof appDataPath];
     DWORD type = 0;
-    DWORD size = sizeof appDataPath;
-    if (RegQueryValueExA(key.get(), "AppData", nullptr, &type, reinterpret_cast<BYTE*>(appDataPath), &size) !=
+    DWORD size = sizeof stored;
+    if (RegQueryValueExA(key.get(), "AppData", nullptr, &type, reinterpret_cast<BYTE*>(stored), &size) !=
             ERROR_SUCCESS ||
         (type != REG_SZ && type != REG_EXPAND_SZ))
         return false;
     // The stored text need not carry its terminator; one that fills the buffer without it is too long.
-    if (size > 0 && appDataPath[size - 1] == '\0')
-        return true;
-    if (size >= sizeof appDataPath)
-        return false;
-    appDataPath[size] = '\0';
-    return true;
+    if (size == 0 || stored[size - 1] != '\0') {
+        if (size >= sizeof stored)
+            return false;
+        stored[size] = '\0';
+    }
+    if (type == REG_EXPAND_SZ) {
+        const DWORD needed = ExpandEnvironmentStringsA(stored, appDataPath, sizeof appDataPath);
+        if (needed == 0 || needed > sizeof appDataPath)
+            return false;
+    } else {
+        std::snprintf(appDataPath, sizeof appDataPath, "%s", stored);
+    }
+    // "C:\Users\me\" and "C:\Users\me" are one folder; keep a drive's own root as it is.
+    size_t length = std::strlen(appDataPath);
+    while (length > 3 && (appDataPath[length - 1] == '\\' || appDataPath[length - 1] == '/'))
+        appDataPath[--length] = '\0';
+    return isAbsolutePath(appDataPath) && isFolder(appDataPath);
 }
 
 // Calls visit(path, attributes) for every name in `folder` that does not begin with '.': that
@@ -148,7 +176,12 @@ void pruneStaleVersions() {
     char root[512];  // pruning asks for other paths; keep this one
     std::snprintf(root, sizeof root, "%s", found);
     forEachName(root, [](const char* path, DWORD attributes) {
-        if (attributes & FILE_ATTRIBUTE_DIRECTORY)
+        // A linked folder leads out of the cache; a folder that another copy of the program is
+        // checking, filling or linking is left to it.
+        if (!(attributes & FILE_ATTRIBUTE_DIRECTORY) || (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+            return;
+        CacheLock inUse;
+        if (inUse.tryAcquire(path))
             pruneIfStale(path);
     });
 }

@@ -4,8 +4,9 @@
 // Each path comes from a process-wide buffer that the next call of the same function rewrites.
 #include <cstdint>
 
-// The registry's "AppData" of the current user, unchanged; else the Windows folder + "\AppData",
-// made when missing. Null when neither can be had.
+// The registry's "AppData" of the current user (expanded when stored as REG_EXPAND_SZ) when it names
+// an existing folder by an absolute path; else the Windows folder + "\AppData", made when missing.
+// Null when neither can be had.
 const char* appDataFolder();
 // Application data + "\Dunmoral\tarsel", each level made when missing. Null without application data.
 const char* cacheRoot();
@@ -17,7 +18,8 @@ const char* versionFolder(const char* version);
 void deleteFiles(const char* folder);
 // Empties a version folder whose "system.crc" (else "veskaral.crc") was last written long ago.
 void pruneIfStale(const char* folder);
-// pruneIfStale for every version folder of the cache.
+// pruneIfStale for every version folder of the cache that is no linked folder and that no other copy
+// of the program is using.
 void pruneStaleVersions();
 
 // Packed dates as FileTimeToDosDateTime gives them: year since 1980, month, day in 7, 4 and 5 bits.

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "net/PageFetcher.h"
+#include "plugins/CacheLock.h"
 #include "plugins/PluginEntry.h"
 #include "plugins/RunFunction.h"
 
@@ -16,7 +17,9 @@ public:
 
     // Fetches "/tarsel" and puts each accepted line at the front of `entries`. Throws Exception.
     void fetch(uint32_t address, uint16_t port);
-    // Enters the version folder and marks the entries whose library and stamp match.
+    // Enters the version folder, waits until no other copy of the program works in it, removes
+    // temporary files left by downloads that never ended, and marks the entries whose library and
+    // stamp match. Throws Exception when the folder cannot be made or entered.
     void check();
     // Bytes still to download: the sizes of the entries that are not current.
     uint32_t pendingBytes() const;
@@ -24,6 +27,8 @@ public:
     // Throws Exception when a fetch fails or a download is corrupt.
     void download(uint32_t address, uint16_t port, FetcherListener* listener);
     // Loads every entry's library from the version folder; the earliest index line's "run" wins.
+    // A library that does not load loses its stamp, so the next connection downloads it again.
+    // Lets other copies of the program into the folder afterwards.
     void link();
     // Calls "run" with the dotted address, login and password. Without one, shows the fatal box and
     // ends the process with status 1.
@@ -33,5 +38,12 @@ public:
     RunFunction entry = nullptr;
 
 private:
+    // Makes the first entry's version folder current and keeps it in `folder` as an absolute path,
+    // owned against other copies of the program. Throws Exception when it cannot be used: nothing
+    // may then be judged, written or linked elsewhere.
     void enterVersionFolder();
+    void removeLeftoverDownloads() const;
+
+    char folder[512] = "";
+    CacheLock lock;  // from check to link
 };

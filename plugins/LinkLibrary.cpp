@@ -2,15 +2,35 @@
 
 #include <cstdio>
 
+#include "base/Path.h"
+
+namespace {
+
+RunFunction load(const char* path, const char* shown, bool& loaded) {
+    std::printf("linking %s\n", shown);
+    HMODULE library = path ? LoadLibraryExA(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH) : nullptr;
+    loaded = library != nullptr;
+    if (!library) {
+        const DWORD error = path ? GetLastError() : ERROR_FILENAME_EXCED_RANGE;
+        std::printf("lib %s not loaded error=%ld\n", shown, static_cast<long>(error));
+        return nullptr;
+    }
+    std::printf("lib %s loaded\n", shown);
+    return reinterpret_cast<RunFunction>(reinterpret_cast<void*>(GetProcAddress(library, "run")));
+}
+
+}  // namespace
+
 RunFunction linkLibrary(const char* name) {
     char path[80];
     std::snprintf(path, sizeof path, ".\\%s", name);
-    std::printf("linking %s\n", path);
-    HMODULE library = LoadLibraryExA(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
-    if (!library) {
-        std::printf("lib %s not loaded error=%ld\n", path, static_cast<long>(GetLastError()));
-        return nullptr;
-    }
-    std::printf("lib %s loaded\n", path);
-    return reinterpret_cast<RunFunction>(reinterpret_cast<void*>(GetProcAddress(library, "run")));
+    bool loaded;
+    return load(path, path, loaded);
+}
+
+RunFunction linkLibrary(const char* folder, const char* name, bool& loaded) {
+    char shown[80];
+    std::snprintf(shown, sizeof shown, ".\\%s", name);
+    char path[512];
+    return load(joinPath(path, sizeof path, folder, name) ? path : nullptr, shown, loaded);
 }

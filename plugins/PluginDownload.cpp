@@ -1,61 +1,83 @@
 #include <cstdio>
 
-#include "base/Exception.h"
+#include "base/Handles.h"
+#include "base/Path.h"
 #include "net/CompFileFetcher.h"
 #include "plugins/PluginEntry.h"
 
 namespace {
 
-void removeFile(const char* path) {
-    if (path[0])
-        DeleteFileA(path);
-}
+// The temporary file of one download, "TSL????.tmp" in the version folder: made, written, flushed
+// and moved into place here, and deleted on every other way out. Opened without sharing, so that
+// another copy of the program cleaning the folder cannot delete it while it is written.
+class TemporaryDownload {
+public:
+    explicit TemporaryDownload(const char* folder) {
+        if (GetTempFileNameA(folder, "TSL", 0, name) == 0) {
+            name[0] = '\0';
+            return;
+        }
+        file.reset(CreateFileA(name, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    }
+    ~TemporaryDownload() {
+        file.reset();
+        if (name[0] && !placed)
+            DeleteFileA(name);
+    }
+    TemporaryDownload(const TemporaryDownload&) = delete;
+    TemporaryDownload& operator=(const TemporaryDownload&) = delete;
+
+    HANDLE handle() const { return file.get(); }
+    bool opened() const { return static_cast<bool>(file); }
+
+    // On disk first, then under its final name in one step, so that a crash leaves either the old
+    // library or the whole new one. The system refuses to replace a library that is loaded.
+    bool place(const char* target) {
+        const bool flushed = FlushFileBuffers(file.get());
+        file.reset();
+        placed = flushed && MoveFileExA(name, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+        return placed;
+    }
+
+private:
+    char name[MAX_PATH] = "";
+    FileHandle file;
+    bool placed = false;
+};
 
 }  // namespace
 
-bool PluginEntry::fetchEntry(uint32_t address, uint16_t port, FetcherListener* listener) {
+bool PluginEntry::fetchEntry(const char* folder, uint32_t address, uint16_t port, FetcherListener* listener) {
     if (current) {
-        writeStamp();  // renews its time, which keeps the version folder from being cleaned
+        writeStamp(folder);  // renews its time, which keeps the version folder from being cleaned
         return true;
     }
     // Gone before anything is received, so that no stamp vouches for a library in between.
-    char stamp[48];
-    stampPath(stamp, sizeof stamp);
-    DeleteFileA(stamp);
+    deleteStamp(folder);
 
     std::printf("loading %s\n", name);
     std::fflush(stdout);
     char path[128];
     std::snprintf(path, sizeof path, "/tarsel/%s", name);
-    char received[MAX_PATH] = "";
+    TemporaryDownload received(folder);
     uint32_t count = 0;
-    bool intact = false;
-    try {
+    if (received.opened()) {
         CompFileFetcher fetcher(listener);
-        count = fetcher.fetchToFile(address, port, path, received);
-        intact = fetcher.intact();
-    } catch (...) {
-        removeFile(received);
-        throw;
+        fetcher.limitBody(size);
+        count = fetcher.fetchToHandle(received.handle(), address, port, path);
+        if (count == size)
+            fetcher.requireIntact();
     }
-
     if (count != size) {
         std::printf("file truncated %d, expected=%d\n", static_cast<int>(count), static_cast<int>(size));
         std::fflush(stdout);
-        removeFile(received);
         return false;
     }
-    if (!intact) {
-        removeFile(received);
-        throw Exception::format("Download of plugin %s was corrupt", name);
-    }
-    // One step, so the old library is either replaced or left as it was; the system refuses to
-    // replace a library that is loaded.
-    if (!MoveFileExA(received, file, MOVEFILE_REPLACE_EXISTING)) {
+    char library[512];
+    if (!joinPath(library, sizeof library, folder, file) || !received.place(library)) {
         std::printf("couldn't replace %s\n", file);
-        removeFile(received);
         return false;
     }
-    writeStamp();
+    writeStamp(folder);
     return true;
 }

@@ -1,6 +1,6 @@
 #pragma once
 // One accepted line of the router's plugin index, and the stamp file that remembers which line the
-// cached library came from. File names are relative to the current directory, the version folder.
+// cached library came from. Files are named inside `folder`, the version folder as an absolute path.
 #include <cstddef>
 #include <cstdint>
 
@@ -17,15 +17,18 @@ struct PluginEntry {
     // The stamp's name: `file` up to its first '.', then ".crc"; always terminated within `size`.
     void stampPath(char* buffer, size_t size) const;
     // Creates or truncates the stamp and writes `crc`; silent when the file cannot be opened.
-    void writeStamp() const;
+    void writeStamp(const char* folder) const;
+    // Removes the stamp, so that the plugin counts as out of date.
+    void deleteStamp(const char* folder) const;
     // The stamp opens and its first line holds `crc`.
-    bool stampMatches() const;
+    bool stampMatches(const char* folder) const;
     // `file` exists (a folder counts) and the stamp matches.
-    bool isCurrent() const;
-    // Brings the plugin into the cache: true when it is now current. A short download prints a line
-    // and returns false; a corrupt download and fetch errors throw Exception. Either way a stamp is
-    // left only beside a library that was received in full.
-    bool fetchEntry(uint32_t address, uint16_t port, FetcherListener* listener);
+    bool isCurrent(const char* folder) const;
+    // Brings the plugin into the cache: true when it is now current. A download of another size
+    // than the index line's prints a line and returns false; a corrupt download and fetch errors
+    // throw Exception. Either way a stamp is left only beside a library that was received in full
+    // and flushed to disk, and no temporary file is left.
+    bool fetchEntry(const char* folder, uint32_t address, uint16_t port, FetcherListener* listener);
 
     char name[32] = "";     // remote name as listed
     char file[32] = "";     // local name: `name` without a trailing ".gz"

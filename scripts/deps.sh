@@ -10,7 +10,7 @@ packages=(
   xvfb xauth x11-utils imagemagick
   nginx-light
   xdotool
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev zlib1g-dev
 )
 missing=()
 for p in "${packages[@]}"; do

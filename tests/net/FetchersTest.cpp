@@ -125,6 +125,22 @@ TEST(FileFetcher, FailedTransferLeavesTheFileClosedAndInPlace) {
     EXPECT_TRUE(again);
 }
 
+// A file that takes no bytes (a full disk, a lost share): both fetchers stop with the same message.
+TEST(FileFetcher, ShortWriteFailsTheSameWayWhenInflating) {
+    TestServer server(respondWith(okResponse(gzipBytes("plugin bytes"))));
+    FileCleanup file;
+    snprintf(file.name, sizeof file.name, "%s", "unwritable.bin");
+    writeFile(file.name, "");
+    FileHandle readOnly(CreateFileA(file.name, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(readOnly);
+    FileFetcher plain;
+    CompFileFetcher inflating;
+    for (FileFetcher* fetcher : {&plain, static_cast<FileFetcher*>(&inflating)})
+        EXPECT_EQ(failureOf([&] { fetcher->fetchToHandle(readOnly.get(), loopback(), server.port(), "/f"); }),
+                  "Could not write to the file");
+}
+
 // --- gzip ---
 
 struct Gzip {

@@ -50,16 +50,56 @@ TEST_F(CacheFolders, RootAndVersionUnderRegistryFolder) {
     EXPECT_TRUE(exists(root + "\\2.9.1\\x.dll"));
 }
 
-TEST_F(CacheFolders, RegistryValueUsedUnchanged) {
-    std::string unexpanded = appData + "\\%USERNAME%";
-    setAppDataValue(unexpanded.c_str());
-    EXPECT_EQ(std::string(appDataFolder()), unexpanded);
-    EXPECT_FALSE(exists(unexpanded)) << "the registry's folder is not made";
-    // Levels that cannot be made are not reported: the path comes back all the same.
-    const char* cache = cacheRoot();
-    ASSERT_NE(cache, nullptr);
-    EXPECT_EQ(std::string(cache), unexpanded + "\\Dunmoral\\tarsel");
-    EXPECT_FALSE(exists(unexpanded));
+void setRawAppDataValue(DWORD type, const std::string& bytes) {
+    HKEY key;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, kShellFolders, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    RegSetValueExA(key, "AppData", 0, type, reinterpret_cast<const BYTE*>(bytes.data()), bytes.size());
+    RegCloseKey(key);
+}
+
+// Only an existing folder named by an absolute path is taken; anything else falls back to the
+// Windows folder, as a missing value does.
+TEST_F(CacheFolders, RegistryValueMustNameAnExistingAbsoluteFolder) {
+    char windows[MAX_PATH];
+    GetWindowsDirectoryA(windows, sizeof windows);
+    const std::string fallback = std::string(windows) + "\\AppData";
+    const bool hadFallback = exists(fallback);
+    ASSERT_TRUE(SetCurrentDirectoryA(appData.c_str()));
+    ASSERT_TRUE(CreateDirectoryA("sub", nullptr));
+    writeFile(appData + "\\file.txt", "x");
+    _putenv_s("TSL_TEST_APPDATA", appData.c_str());
+    const std::string terminated = std::string(appData.c_str(), appData.size() + 1);
+    const struct {
+        const char* what;
+        DWORD type;
+        std::string bytes;
+        std::string expected;
+    } cases[] = {
+        {"folder", REG_SZ, terminated, appData},
+        {"trailing separator", REG_SZ, appData + "\\" + '\0', appData},
+        {"stored without terminator", REG_SZ, appData, appData},
+        {"expanded", REG_EXPAND_SZ, std::string("%TSL_TEST_APPDATA%\\sub") + '\0', appData + "\\sub"},
+        {"empty", REG_SZ, std::string(1, '\0'), fallback},
+        {"relative", REG_SZ, std::string("sub") + '\0', fallback},
+        {"rooted on the current drive", REG_SZ, std::string("\\sub") + '\0', fallback},
+        {"relative to a drive's current folder", REG_SZ, appData.substr(0, 2) + "sub" + '\0', fallback},
+        {"missing folder", REG_SZ, appData + "\\missing" + '\0', fallback},
+        {"a file", REG_SZ, appData + "\\file.txt" + '\0', fallback},
+        {"variable not expanded as REG_SZ", REG_SZ, std::string("%TSL_TEST_APPDATA%") + '\0', fallback},
+        {"unknown variable", REG_EXPAND_SZ, std::string("%TSL_NO_SUCH_VARIABLE%") + '\0', fallback},
+        {"binary", REG_BINARY, terminated, fallback},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        setRawAppDataValue(c.type, c.bytes);
+        const char* found = appDataFolder();
+        ASSERT_NE(found, nullptr);
+        EXPECT_EQ(std::string(found), c.expected);
+    }
+    _putenv_s("TSL_TEST_APPDATA", "");
+    if (!hadFallback)
+        RemoveDirectoryA(fallback.c_str());
 }
 
 TEST_F(CacheFolders, FallbackToWindowsFolder) {

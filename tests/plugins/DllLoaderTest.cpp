@@ -1,11 +1,13 @@
 #include <winsock2.h>
 #include <windows.h>
+#include <zlib.h>
 
 #include <cstdlib>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -409,6 +411,118 @@ TEST_F(LoaderTest, FailedFetchLeavesNoTemporaryFile) {
         EXPECT_FALSE(exists(version1 + "\\norun.crc"));
         EXPECT_EQ(readFile(version1 + "\\norun.dll"), fixture("norun.dll"));
     }
+}
+
+}  // namespace
+
+namespace {
+
+// A library cut short on disk keeps a stamp that matches; once it fails to load, the stamp goes and
+// the next connection fetches it again.
+TEST_F(LoaderTest, LibraryThatFailsToLoadIsFetchedAgain) {
+    cacheBoth();
+    writeFile(version1 + "\\withrun.dll", fixture("withrun.dll").substr(0, 300));
+    DllLoader damaged;
+    fetchAndCheck(damaged);
+    EXPECT_EQ(damaged.pendingBytes(), 0u) << "the stamp still vouches for it";
+    std::string out = link(damaged);
+    EXPECT_NE(out.find("lib .\\withrun.dll not loaded error="), std::string::npos) << out;
+    EXPECT_FALSE(exists(version1 + "\\withrun.crc"));
+    EXPECT_EQ(readFile(version1 + "\\norun.crc"), "102\r\n");
+
+    size_t before = downloads().size();
+    DllLoader repaired;
+    connect(repaired);
+    EXPECT_EQ(downloads().size(), before + 1);
+    EXPECT_EQ(readFile(version1 + "\\withrun.dll"), fixture("withrun.dll"));
+    link(repaired);
+    EXPECT_NE(repaired.entry, nullptr);
+}
+
+// Raw deflate blocks that never end: each inflates 1 MB of zeros, and they can be repeated for ever.
+std::string endlessDeflate(int blocks) {
+    const std::string zeros(1 << 20, '\0');
+    z_stream stream{};
+    deflateInit2(&stream, Z_BEST_COMPRESSION, Z_DEFLATED, -15, 9, Z_DEFAULT_STRATEGY);
+    std::string block(deflateBound(&stream, zeros.size()) + 64, '\0');
+    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(zeros.data()));
+    stream.avail_in = static_cast<uInt>(zeros.size());
+    stream.next_out = reinterpret_cast<Bytef*>(&block[0]);
+    stream.avail_out = static_cast<uInt>(block.size());
+    deflate(&stream, Z_FULL_FLUSH);  // byte-aligned, no final block, no history needed
+    block.resize(stream.total_out);
+    deflateEnd(&stream);
+    std::string body("\x1f\x8b\x08\0\0\0\0\0\0\3", 10);
+    for (int i = 0; i < blocks; ++i)
+        body += block;
+    return body;
+}
+
+// Reading stops at the first chunk past the index line's size, however much the server would send.
+TEST_F(LoaderTest, DownloadStopsPastTheAnnouncedSize) {
+    cacheBoth();
+    const std::string good = gzipBytes(fixture("withrun2.dll"));
+    const struct {
+        const char* what;
+        std::string body;
+        uint32_t announced;
+    } cases[] = {
+        {"longer than the index says", good + noiseBytes(4 << 20, 3), static_cast<uint32_t>(good.size())},
+        {"inflates to 300 MB", endlessDeflate(300), 2000},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        serve("/tarsel/withrun.dll.gz", c.body);
+        setIndex("707 " + std::to_string(c.announced) + " withrun.dll.gz 1.0\n");
+        DllLoader loader;
+        std::string out = connect(loader);
+        int count = 0, expected = 0;
+        const size_t at = out.find("file truncated ");
+        ASSERT_NE(at, std::string::npos) << out;
+        ASSERT_EQ(std::sscanf(out.c_str() + at, "file truncated %d, expected=%d", &count, &expected), 2);
+        EXPECT_EQ(expected, static_cast<int>(c.announced));
+        EXPECT_GT(count, expected);
+        EXPECT_LE(count, expected + 4096);
+        EXPECT_EQ(readFile(version1 + "\\withrun.dll"), fixture("withrun.dll"));
+        EXPECT_FALSE(exists(version1 + "\\withrun.crc"));
+        EXPECT_TRUE(tempFiles(version1).empty());
+    }
+}
+
+// Temporary files of downloads that never ended go when the folder is checked; one that another
+// copy of the program is still writing stays.
+TEST_F(LoaderTest, LeftoverTemporaryFilesRemovedUnlessStillOpen) {
+    cacheBoth();
+    writeFile(version1 + "\\TSL1A2B.tmp", "cut off");
+    writeFile(version1 + "\\notes.tmp", "not ours");
+    writeFile(version1 + "\\TSLnotes.tmp", "not ours either");
+    HANDLE open = CreateFileA((version1 + "\\TSLFFFF.tmp").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(open, INVALID_HANDLE_VALUE);
+    DllLoader loader;
+    fetchAndCheck(loader);
+    EXPECT_FALSE(exists(version1 + "\\TSL1A2B.tmp"));
+    for (const char* kept : {"\\TSLFFFF.tmp", "\\notes.tmp", "\\TSLnotes.tmp"})
+        EXPECT_TRUE(exists(version1 + kept)) << kept;
+    CloseHandle(open);
+}
+
+// The cleaner, run by another copy of the program, leaves a version folder alone from the check of
+// the cache until its libraries are linked.
+TEST_F(LoaderTest, FolderInUseIsNotPruned) {
+    cacheBoth();
+    DllLoader loader;
+    fetchAndCheck(loader);
+    setLastWrite(version1 + "\\norun.crc", fileTimeDaysAgo(1));
+    writeFile(version1 + "\\system.crc", "1\r\n");
+    setLastWrite(version1 + "\\system.crc", fileTimeDaysAgo(30));
+    std::thread([] { pruneStaleVersions(); }).join();
+    EXPECT_TRUE(exists(version1 + "\\withrun.dll"));
+    EXPECT_TRUE(exists(version1 + "\\system.crc"));
+
+    link(loader);
+    std::thread([] { pruneStaleVersions(); }).join();
+    EXPECT_FALSE(exists(version1 + "\\system.crc"));
 }
 
 }  // namespace

@@ -129,18 +129,20 @@ protected:
         CacheTest::SetUp();
         ASSERT_TRUE(SetCurrentDirectoryA(appData.c_str()));
         std::snprintf(entry.file, sizeof entry.file, "plugin.dll");
+        folder = appData.c_str();
     }
     PluginEntry entry;
+    const char* folder = nullptr;
 };
 
 TEST_F(PluginStampFiles, WritesDigitsThenCrLf) {
     entry.crc = 4294967295u;
-    entry.writeStamp();
+    entry.writeStamp(folder);
     EXPECT_EQ(readFile("plugin.crc"), "4294967295\r\n");
     entry.crc = 12;
-    entry.writeStamp();
+    entry.writeStamp(folder);
     EXPECT_EQ(readFile("plugin.crc"), "12\r\n");
-    EXPECT_TRUE(entry.stampMatches());
+    EXPECT_TRUE(entry.stampMatches(folder));
 }
 
 TEST_F(PluginStampFiles, MatchesOnlyTheSameNumber) {
@@ -157,23 +159,23 @@ TEST_F(PluginStampFiles, MatchesOnlyTheSameNumber) {
         if (c.contents)
             writeFile("plugin.crc", c.contents);
         entry.crc = c.crc;
-        EXPECT_EQ(entry.stampMatches(), c.matches) << (c.contents ? c.contents : "(none)") << " vs " << c.crc;
+        EXPECT_EQ(entry.stampMatches(folder), c.matches) << (c.contents ? c.contents : "(none)") << " vs " << c.crc;
     }
 }
 
 TEST_F(PluginStampFiles, CurrentNeedsLibraryAndStamp) {
     entry.crc = 5;
-    EXPECT_FALSE(entry.isCurrent());
-    entry.writeStamp();
-    EXPECT_FALSE(entry.isCurrent()) << "no library yet";
+    EXPECT_FALSE(entry.isCurrent(folder));
+    entry.writeStamp(folder);
+    EXPECT_FALSE(entry.isCurrent(folder)) << "no library yet";
     writeFile("plugin.dll", "MZ");
-    EXPECT_TRUE(entry.isCurrent());
+    EXPECT_TRUE(entry.isCurrent(folder));
     entry.crc = 6;
-    EXPECT_FALSE(entry.isCurrent());
+    EXPECT_FALSE(entry.isCurrent(folder));
     entry.crc = 5;
     DeleteFileA("plugin.dll");
     ASSERT_TRUE(CreateDirectoryA("plugin.dll", nullptr));
-    EXPECT_TRUE(entry.isCurrent()) << "a folder of that name counts as the library";
+    EXPECT_TRUE(entry.isCurrent(folder)) << "a folder of that name counts as the library";
 }
 
 }  // namespace
