@@ -1,0 +1,163 @@
+// The record files on disk. Kept apart from the reading and writing of records, which need no
+// windows.h.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "base/Handles.h"
+#include "base/Path.h"
+#include "plugins/CacheDirectory.h"
+#include "settings/RecordFile.h"
+
+namespace {
+
+// Reads a file through a small buffer; the record reader asks for a few bytes at a time.
+class FileSource : public ByteSource {
+public:
+    FileSource(HANDLE file, uint64_t size) : file_(file), size_(size) {}
+
+    size_t read(void* bytes, size_t size) override {
+        uint8_t* out = static_cast<uint8_t*>(bytes);
+        size_t copied = 0;
+        while (copied < size) {
+            if (next_ == filled_ && !refill())
+                break;
+            size_t count = filled_ - next_;
+            if (count > size - copied)
+                count = size - copied;
+            std::memcpy(out + copied, buffer_ + next_, count);
+            next_ += count;
+            copied += count;
+        }
+        position_ += copied;
+        return copied;
+    }
+
+    bool skip(size_t size) override {
+        if (size > remaining()) {
+            moveTo(size_);
+            return false;
+        }
+        moveTo(position_ + size);
+        return !failed_;
+    }
+
+    uint64_t remaining() const override { return position_ < size_ ? size_ - position_ : 0; }
+    bool atEnd() const override { return position_ >= size_; }
+    bool failed() const override { return failed_; }
+
+private:
+    bool refill() {
+        next_ = filled_ = 0;
+        if (failed_)
+            return false;
+        DWORD got = 0;
+        if (!ReadFile(file_, buffer_, sizeof buffer_, &got, nullptr)) {
+            failed_ = true;
+            return false;
+        }
+        filled_ = got;
+        return got > 0;
+    }
+
+    void moveTo(uint64_t position) {
+        const uint64_t ahead = position - position_;
+        if (ahead <= filled_ - next_) {
+            next_ += static_cast<size_t>(ahead);
+        } else {
+            LARGE_INTEGER to;
+            to.QuadPart = static_cast<LONGLONG>(position);
+            if (!SetFilePointerEx(file_, to, nullptr, FILE_BEGIN))
+                failed_ = true;
+            next_ = filled_ = 0;
+        }
+        position_ = position;
+    }
+
+    HANDLE file_;
+    uint64_t size_;
+    uint64_t position_ = 0;
+    uint8_t buffer_[4096];
+    size_t next_ = 0;
+    size_t filled_ = 0;
+    bool failed_ = false;
+};
+
+// Writes straight to a file; stays failed after the first write that did not go through whole.
+class FileSink : public ByteSink {
+public:
+    explicit FileSink(HANDLE file) : file_(file) {}
+    bool write(const void* bytes, size_t size) override {
+        const uint8_t* data = static_cast<const uint8_t*>(bytes);
+        while (ok_ && size > 0) {
+            const DWORD chunk = size > 0x100000 ? 0x100000 : static_cast<DWORD>(size);
+            DWORD written = 0;
+            ok_ = WriteFile(file_, data, chunk, &written, nullptr) && written == chunk;
+            data += chunk;
+            size -= chunk;
+        }
+        return ok_;
+    }
+
+private:
+    HANDLE file_;
+    bool ok_ = true;
+};
+
+// The folder part of a path, for the temporary file that must lie on the same volume as the target.
+bool folderOf(const char* path, char* folder, size_t size) {
+    const char* slash = std::strrchr(path, '\\');
+    const char* other = std::strrchr(path, '/');
+    if (other && (!slash || other > slash))
+        slash = other;
+    if (!slash) {
+        std::snprintf(folder, size, ".");
+        return size > 1;
+    }
+    const size_t length = slash == path ? 1 : static_cast<size_t>(slash - path);
+    if (length >= size)
+        return false;
+    std::memcpy(folder, path, length);
+    folder[length] = '\0';
+    return true;
+}
+
+bool writeTemporary(const char* temporary, const Record* window, const AddressBook& book) {
+    FileHandle file(CreateFileA(temporary, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file)
+        return false;
+    FileSink sink(file.get());
+    if (!writeRecords(sink, window, book) || !FlushFileBuffers(file.get()))
+        return false;
+    return CloseHandle(file.release()) != 0;
+}
+
+}  // namespace
+
+bool loadFile(const char* path, bool addressesOnly, RecordTarget& target) {
+    FileHandle file(
+        CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    LARGE_INTEGER size;
+    if (!file || !GetFileSizeEx(file.get(), &size))
+        return false;
+    FileSource source(file.get(), static_cast<uint64_t>(size.QuadPart));
+    return readRecords(source, addressesOnly, target);
+}
+
+bool saveFile(const char* path, const Record* window, const AddressBook& book) {
+    char folder[MAX_PATH];
+    char temporary[MAX_PATH];
+    if (!folderOf(path, folder, sizeof folder) || !GetTempFileNameA(folder, "TSL", 0, temporary))
+        return false;
+    if (writeTemporary(temporary, window, book) &&
+        MoveFileExA(temporary, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        return true;
+    DeleteFileA(temporary);
+    return false;
+}
+
+bool settingsPath(char* path, size_t size) {
+    const char* root = cacheRoot();
+    return root && joinPath(path, size, root, "tarsel.cfg");
+}

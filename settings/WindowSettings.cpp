@@ -1,0 +1,79 @@
+#include "settings/WindowSettings.h"
+
+namespace {
+const char* const kColumnKeys[WindowSettings::kColumns] = {"list-col-0", "list-col-1", "list-col-2"};
+
+void putLittleEndian(uint8_t* bytes, int32_t value) {
+    const uint32_t bits = static_cast<uint32_t>(value);
+    for (int i = 0; i < 4; ++i)
+        bytes[i] = static_cast<uint8_t>(bits >> (8 * i));
+}
+
+int32_t getLittleEndian(const uint8_t* bytes) {
+    uint32_t bits = 0;
+    for (int i = 0; i < 4; ++i)
+        bits |= static_cast<uint32_t>(bytes[i]) << (8 * i);
+    return static_cast<int32_t>(bits);
+}
+
+// Moves [low, high] back by how far high lies past `limit`; low stops at 0, narrowing what is wider.
+void pullBack(int32_t& low, int32_t& high, int32_t limit) {
+    if (high <= limit)
+        return;
+    const int64_t moved = static_cast<int64_t>(low) - (static_cast<int64_t>(high) - limit);
+    low = moved < 0 ? 0 : static_cast<int32_t>(moved);
+    high = limit;
+}
+}  // namespace
+
+bool windowToRecord(const WindowSettings& window, const AddressEntry& current, Record& record) {
+    if (!window.bounds)
+        return false;
+    for (const auto& width : window.columnWidths) {
+        if (!width)
+            return false;
+    }
+    uint8_t bounds[16];
+    putLittleEndian(bounds, window.bounds->left);
+    putLittleEndian(bounds + 4, window.bounds->top);
+    putLittleEndian(bounds + 8, window.bounds->right);
+    putLittleEndian(bounds + 12, window.bounds->bottom);
+    if (!record.setString("type", "window") || !record.set("bounds", bounds, sizeof bounds) ||
+        !entryToRecord(current, record))
+        return false;
+    for (int column = 0; column < WindowSettings::kColumns; ++column) {
+        if (!record.setInt(kColumnKeys[column], *window.columnWidths[column]))
+            return false;
+    }
+    return record.setInt("list-sort", window.sortColumn) && record.setInt("list-ascend", window.sortAscending ? 1 : 0);
+}
+
+WindowSettings recordToWindow(const Record& record, AddressEntry& current) {
+    WindowSettings window;
+    uint8_t bounds[16];
+    if (record.getBytes("bounds", bounds, sizeof bounds)) {
+        Rect32 stored;
+        stored.left = getLittleEndian(bounds);
+        stored.top = getLittleEndian(bounds + 4);
+        stored.right = getLittleEndian(bounds + 8);
+        stored.bottom = getLittleEndian(bounds + 12);
+        window.bounds = stored;
+    }
+    recordToEntry(record, current);
+    for (int column = 0; column < WindowSettings::kColumns; ++column) {
+        int32_t width = 0;
+        if (record.getInt(kColumnKeys[column], width))
+            window.columnWidths[column] = static_cast<int>(static_cast<uint32_t>(width) & 0xFFFF);
+    }
+    int32_t ascending = 1;
+    record.getInt("list-sort", window.sortColumn);
+    record.getInt("list-ascend", ascending);
+    window.sortAscending = ascending != 0;
+    return window;
+}
+
+Rect32 fitToDesktop(Rect32 stored, const Rect32& desktop) {
+    pullBack(stored.left, stored.right, desktop.right);
+    pullBack(stored.top, stored.bottom, desktop.bottom);
+    return stored;
+}
