@@ -174,6 +174,20 @@ void Dialog::setColumnImage(int list, int column, int image) {
         header.iImage = image;
     }
     sendTo(list, LVM_SETCOLUMNA, column, reinterpret_cast<LPARAM>(&header));
+
+    // Some list views (Wine's) do not pass LVCFMT_IMAGE on to their header: tell the header too.
+    HWND headerControl = reinterpret_cast<HWND>(sendTo(list, LVM_GETHEADER, 0, 0));
+    HDITEMA item = {};
+    item.mask = HDI_FORMAT;
+    if (!SendMessageA(headerControl, HDM_GETITEMA, column, reinterpret_cast<LPARAM>(&item)))
+        return;
+    item.fmt &= ~(HDF_IMAGE | HDF_BITMAP_ON_RIGHT);
+    if (image >= 0) {
+        item.mask |= HDI_IMAGE;
+        item.fmt |= HDF_IMAGE | HDF_BITMAP_ON_RIGHT;
+        item.iImage = image;
+    }
+    SendMessageA(headerControl, HDM_SETITEMA, column, reinterpret_cast<LPARAM>(&item));
 }
 
 void Dialog::setChecked(int control, bool checked) {
