@@ -165,7 +165,15 @@ void ConnectDialog::selectionChanged(int item, bool selected) {
         if (auto* entry = static_cast<AddressEntry*>(itemData(kList, item)))
             showEntry(*entry);
     }
-    EnableWindow(GetDlgItem(hwnd, IDC_REMOVE), selected);
+    enableRemove(selected);
+}
+
+void ConnectDialog::enableRemove(bool enable) {
+    HWND button = GetDlgItem(hwnd, IDC_REMOVE);
+    // A disabled button that kept the focus would leave the keyboard with nowhere to go.
+    if (!enable && GetFocus() == button)
+        SendMessageA(hwnd, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(hwnd, kList)), TRUE);
+    EnableWindow(button, enable);
 }
 
 void ConnectDialog::activate(int item) {
@@ -260,13 +268,13 @@ void ConnectDialog::removeSelected() {
     if (item >= 0)
         selectItem(kList, item);
     else
-        EnableWindow(GetDlgItem(hwnd, IDC_REMOVE), FALSE);  // nothing left to remove
+        enableRemove(false);  // nothing left to remove
 }
 
 void ConnectDialog::clearAddresses() {
     SendDlgItemMessageA(hwnd, kList, LVM_DELETEALLITEMS, 0, 0);
     addresses.clear();
-    EnableWindow(GetDlgItem(hwnd, IDC_REMOVE), FALSE);
+    enableRemove(false);
 }
 
 void ConnectDialog::addFromRecord(const Record& record) {

@@ -80,6 +80,7 @@ private:
     bool showToolsMenu();
     void onListNotify(const NMHDR& header);
     void selectionChanged(int item, bool selected);
+    void enableRemove(bool enable);
     void activate(int item);
     void trackWindow();
     void enforceMinimum(WINDOWPOS& proposed);
