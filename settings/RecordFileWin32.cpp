@@ -115,7 +115,9 @@ bool folderOf(const char* path, char* folder, size_t size) {
         std::snprintf(folder, size, ".");
         return size > 1;
     }
-    const size_t length = slash == path ? 1 : static_cast<size_t>(slash - path);
+    // A drive's root keeps its backslash: "C:" alone names the drive's current folder.
+    const bool root = slash == path || slash[-1] == ':';
+    const size_t length = static_cast<size_t>(slash - path) + (root ? 1 : 0);
     if (length >= size)
         return false;
     std::memcpy(folder, path, length);
@@ -146,6 +148,10 @@ bool loadFile(const char* path, bool addressesOnly, RecordTarget& target) {
 }
 
 bool saveFile(const char* path, const Record* window, const AddressBook& book) {
+    // Opening it for writing would fail; a move over it succeeds on some systems and not on others.
+    const DWORD attributes = GetFileAttributesA(path);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
+        return false;
     char folder[MAX_PATH];
     char temporary[MAX_PATH];
     if (!folderOf(path, folder, sizeof folder) || !GetTempFileNameA(folder, "TSL", 0, temporary))

@@ -14,6 +14,7 @@
 #include "net/HttpHeader.h"
 #include "plugins/PlainFileName.h"
 #include "plugins/PluginEntry.h"
+#include "tests/native/record_fuzz.h"
 #include "ui/Format.h"
 
 namespace {
@@ -108,6 +109,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     checkGzip(data, size);
     checkIndexLine(data, size);
     checkPortAndFormats(data, size);
+    record_fuzz::checkRecordFile(data, size);
     return 0;
 }
 
@@ -135,6 +137,16 @@ int main(int argc, char** argv) {
         "080",
         "65536",
         " 1:2",
+        // Records: the "addr" example, a window record with bounds, widths and sort, a skipped field.
+        std::string("\x09\0\x04typeaddr\x0a\0\x08keep-pwd\0\0\0", 25),
+        std::string("\x0b\0\x04typewindow\x17\0\x06"
+                    "bounds\xf6\xff\xff\xff\x14\0\0\0\x62\x52\0\0\xa4\x01\0\0"
+                    "\x0f\0\x0alist-col-1\x70\x11\x01\0\x0e\0\x09list-sort\x02\0\0\0\0\0"
+                    "\x09\0\x04typeaddr\x0a\0\x04hostr1:80\x04\0\x03pwd\0\0",
+                    104),
+        std::string("\x03\0\x03"
+                    "ab\x09\0\x04typeaddr\xff\xff\x00",
+                    19),
     };
     std::mt19937 random(20261207);
     long runs = 0;

@@ -1,0 +1,342 @@
+#include <windows.h>
+
+#include <climits>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "settings/RecordFile.h"
+#include "settings/WindowSettings.h"
+#include "tests/plugins/CacheTestSupport.h"
+#include "tests/settings/RecordBytes.h"
+
+namespace {
+
+// What a dialog would do with the records of a file, and the order they came in.
+class BookTarget : public RecordTarget {
+public:
+    void addFromRecord(const Record& record) override {
+        book.addFromRecord(record);
+        seen.push_back("addr " + record.getStringCopy("host"));
+    }
+    void recordToWindow(const Record& record) override {
+        window = ::recordToWindow(record, current);
+        seen.push_back("window");
+    }
+    AddressBook book;
+    AddressEntry current;
+    std::optional<WindowSettings> window;
+    std::vector<std::string> seen;
+};
+
+std::string text(const std::optional<Rect32>& rect) {
+    return rect ? std::to_string(rect->left) + "," + std::to_string(rect->top) + "," + std::to_string(rect->right) +
+                      "," + std::to_string(rect->bottom)
+                : "<none>";
+}
+
+void fillBook(AddressBook& book) {
+    book.append(std::make_unique<AddressEntry>(makeEntry("10.0.0.1:8080", "admin", "secret", true, "lab")));
+    book.append(std::make_unique<AddressEntry>(makeEntry("core", "Ops", std::nullopt, false, "")));
+    book.append(
+        std::make_unique<AddressEntry>(makeEntry("\xe9"
+                                                 "dge",
+                                                 "admin", "pw", false, "not kept")));
+}
+
+WindowSettings sampleWindow() {
+    WindowSettings window;
+    window.bounds = Rect32{-10, 20, 610, 420};
+    window.columnWidths[0] = 100;
+    window.columnWidths[1] = 120;
+    window.columnWidths[2] = 200;
+    window.sortColumn = 2;
+    window.sortAscending = false;
+    return window;
+}
+
+TEST(WindowRecord, FieldsInOrder) {
+    Record record;
+    ASSERT_TRUE(windowToRecord(sampleWindow(), makeEntry("r1", "admin", "pw", false, "n"), record));
+    const std::vector<uint8_t> expected =
+        fieldBytes("type", "window") +
+        fieldBytes("bounds", std::string("\xF6\xFF\xFF\xFF\x14\0\0\0\x62\x02\0\0\xA4\x01\0\0", 16)) +
+        fieldBytes("type", "addr") + fieldBytes("host", "r1") + fieldBytes("login", "admin") + fieldBytes("note", "n") +
+        fieldBytes("keep-pwd", std::string(1, '\0')) + fieldBytes("list-col-0", std::string("\x64\0\0\0", 4)) +
+        fieldBytes("list-col-1", std::string("\x78\0\0\0", 4)) +
+        fieldBytes("list-col-2", std::string("\xC8\0\0\0", 4)) + fieldBytes("list-sort", std::string("\x02\0\0\0", 4)) +
+        fieldBytes("list-ascend", std::string(4, '\0')) + hexBytes("00 00");
+    EXPECT_EQ(encode(record), expected);
+
+    WindowSettings partial = sampleWindow();
+    partial.columnWidths[1].reset();
+    Record refused;
+    EXPECT_FALSE(windowToRecord(partial, AddressEntry(), refused));
+}
+
+TEST(WindowRecord, ReadWithDefaults) {
+    Record written;
+    windowToRecord(sampleWindow(), makeEntry("r1", "ops", "pw", true, "n"), written);
+    Record wide;
+    wide.setInt("list-col-1", 70000);
+    wide.setInt("list-col-2", -1);
+    wide.set("list-col-0", "\x10\x00", 2);
+    wide.set("bounds", "123456789012", 12);
+    wide.setInt("list-sort", 1);
+    Record empty;
+    const struct {
+        const char* name;
+        const Record& record;
+        std::optional<Rect32> bounds;
+        std::optional<int> widths[3];
+        int sortColumn;
+        bool ascending;
+        const char* login;
+    } cases[] = {
+        {"empty record", empty, std::nullopt, {}, 0, true, "admin"},
+        {"written", written, Rect32{-10, 20, 610, 420}, {100, 120, 200}, 2, false, "ops"},
+        {"low 16 bits, wrong sizes ignored", wide, std::nullopt, {std::nullopt, 4464, 65535}, 1, true, "admin"},
+    };
+    for (const auto& c : cases) {
+        AddressEntry current;
+        const WindowSettings window = recordToWindow(c.record, current);
+        EXPECT_EQ(text(window.bounds), text(c.bounds)) << c.name;
+        for (int i = 0; i < WindowSettings::kColumns; ++i)
+            EXPECT_EQ(window.columnWidths[i], c.widths[i]) << c.name << " column " << i;
+        EXPECT_EQ(window.sortColumn, c.sortColumn) << c.name;
+        EXPECT_EQ(window.sortAscending, c.ascending) << c.name;
+        EXPECT_EQ(current.login, std::string(c.login)) << c.name;
+        EXPECT_TRUE(current.address && current.note && current.password) << c.name;
+    }
+}
+
+TEST(WindowRecord, FitToDesktop) {
+    const Rect32 desktop{0, 0, 1024, 768};
+    const struct {
+        Rect32 stored, fitted;
+    } cases[] = {
+        {{1000, 10, 1300, 300}, {724, 10, 1024, 300}},              // moved back, width kept
+        {{100, 10, 1300, 300}, {0, 10, 1024, 300}},                 // wider: left at 0, narrowed
+        {{10, 700, 300, 900}, {10, 568, 300, 768}},                 // bottom edge
+        {{10, 10, 300, 2000}, {10, 0, 300, 768}},                   // taller
+        {{-50, -20, 200, 100}, {-50, -20, 200, 100}},               // left of and above the origin: stays
+        {{-50, 10, 1100, 300}, {0, 10, 1024, 300}},                 // wider from the left: at 0
+        {{20, 30, 1024, 768}, {20, 30, 1024, 768}},                 // exactly fits
+        {{INT_MIN, INT_MIN, INT_MAX, INT_MAX}, {0, 0, 1024, 768}},  // no overflow
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(text(fitToDesktop(c.stored, desktop)), text(c.fitted)) << text(c.stored);
+    }
+}
+
+std::vector<uint8_t> addrRecord(const char* host) {
+    return fieldBytes("type", "addr") + fieldBytes("host", host) + hexBytes("00 00");
+}
+
+TEST(ReadRecords, FileLevelCases) {
+    const std::vector<uint8_t> magic = hexBytes("0F 10 C0 BE");
+    const std::vector<uint8_t> window =
+        fieldBytes("type", "window") + fieldBytes("list-sort", "\x01\0\0\0") + hexBytes("00 00");
+    using Seen = std::vector<std::string>;
+    const struct {
+        const char* name;
+        std::vector<uint8_t> bytes;
+        bool addressesOnly;
+        bool loads;
+        Seen seen;
+    } cases[] = {
+        {"magic only", magic, false, true, {}},
+        {"empty file", {}, false, false, {}},
+        {"three bytes", hexBytes("0F 10 C0"), false, false, {}},
+        {"other bytes", hexBytes("BE C0 10 0F") + addrRecord("a"), false, false, {}},
+        {"settings file",
+         magic + window + addrRecord("a") + addrRecord("b"),
+         false,
+         true,
+         {"window", "addr a", "addr b"}},
+        {"as address file", magic + window + addrRecord("a"), true, true, {"addr a"}},
+        {"addr first, window second",
+         magic + fieldBytes("type", "addr") + fieldBytes("type", "window") + fieldBytes("host", "h") +
+             hexBytes("00 00"),
+         false,
+         true,
+         {"addr h"}},
+        {"other and missing types passed over",
+         magic + fieldBytes("type", "ADDR") + hexBytes("00 00") + fieldBytes("host", "x") + hexBytes("00 00") +
+             fieldBytes("type", "addr and more text") + hexBytes("00 00") + addrRecord("c"),
+         false,
+         true,
+         {"addr c"}},
+        {"damaged field skipped, rest loads",
+         magic + fieldBytes("type", "addr") + hexBytes("03 00 07 61 62") + fieldBytes("host", "d") + hexBytes("00 00") +
+             addrRecord("e"),
+         false,
+         true,
+         {"addr d", "addr e"}},
+        {"cut record still used",
+         magic + addrRecord("f") + fieldBytes("type", "addr") + fieldBytes("host", "g") +
+             hexBytes("09 00 04 6E 6F 74 65"),
+         false,
+         true,
+         {"addr f", "addr g"}},
+        {"empty records between", magic + hexBytes("00 00 00 00") + addrRecord("h"), false, true, {"addr h"}},
+    };
+    for (const auto& c : cases) {
+        BookTarget target;
+        MemorySource source(c.bytes.data(), c.bytes.size());
+        testing::internal::CaptureStdout();
+        EXPECT_EQ(readRecords(source, c.addressesOnly, target), c.loads) << c.name;
+        testing::internal::GetCapturedStdout();
+        EXPECT_EQ(target.seen, c.seen) << c.name;
+    }
+}
+
+// A sink that fails from some byte on, as a full disk does.
+class FailingSink : public MemorySink {
+public:
+    explicit FailingSink(size_t room) : room_(room) {}
+    bool write(const void* data, size_t size) override {
+        failed_ = failed_ || bytes.size() + size > room_;
+        return !failed_ && MemorySink::write(data, size);
+    }
+
+private:
+    size_t room_;
+    bool failed_ = false;
+};
+
+TEST(WriteRecords, EveryFailedWriteReported) {
+    AddressBook book;
+    fillBook(book);
+    Record window;
+    windowToRecord(sampleWindow(), makeEntry("r1", "admin", std::nullopt, true, ""), window);
+    MemorySink whole;
+    ASSERT_TRUE(writeRecords(whole, &window, book));
+    for (size_t room : {size_t(0), size_t(3), size_t(4), size_t(40), whole.bytes.size() - 3, whole.bytes.size() - 1}) {
+        FailingSink sink(room);
+        EXPECT_FALSE(writeRecords(sink, &window, book)) << "room for " << room << " bytes";
+    }
+    FailingSink exact(whole.bytes.size());
+    EXPECT_TRUE(writeRecords(exact, &window, book));
+}
+
+// Files in a fresh folder of their own, removed afterwards.
+class RecordFiles : public CacheTest {
+protected:
+    void SetUp() override {
+        CacheTest::SetUp();
+        folder = appData;
+        path = folder + "\\tarsel.cfg";
+    }
+
+    std::string folder;
+    std::string path;
+};
+
+TEST_F(RecordFiles, SettingsRoundTrip) {
+    AddressBook book;
+    fillBook(book);
+    Record window;
+    ASSERT_TRUE(windowToRecord(sampleWindow(), makeEntry("r1", "ops", "pw", true, "n"), window));
+    ASSERT_TRUE(saveFile(path.c_str(), &window, book));
+    MemorySink expected;
+    writeRecords(expected, &window, book);
+    const std::string onDisk = readFile(path);
+    EXPECT_EQ(std::vector<uint8_t>(onDisk.begin(), onDisk.end()), expected.bytes);
+    EXPECT_EQ(listFolder(folder), std::vector<std::string>{"tarsel.cfg"});
+
+    BookTarget target;
+    ASSERT_TRUE(loadFile(path.c_str(), false, target));
+    ASSERT_TRUE(target.window);
+    EXPECT_EQ(describe(target.current), describe(makeEntry("r1", "ops", "pw", true, "n")));
+    ASSERT_EQ(target.book.size(), 3u);
+    EXPECT_EQ(describe(*target.book.at(1)), describe(makeEntry("core", "Ops", "", false, "")));
+    // What was read, written again, is the same file byte for byte.
+    Record again;
+    ASSERT_TRUE(windowToRecord(*target.window, target.current, again));
+    ASSERT_TRUE(saveFile(path.c_str(), &again, target.book));
+    EXPECT_EQ(readFile(path), onDisk);
+}
+
+TEST_F(RecordFiles, ImportTwiceDoublesEntries) {
+    AddressBook book;
+    fillBook(book);
+    const std::string exported = folder + "\\addresses.tsl";
+    ASSERT_TRUE(saveFile(exported.c_str(), nullptr, book));
+    EXPECT_EQ(readFile(exported).substr(0, 4), std::string("\x0F\x10\xC0\xBE"));
+    EXPECT_EQ(readFile(exported).find("window"), std::string::npos);
+
+    BookTarget target;
+    ASSERT_TRUE(loadFile(exported.c_str(), true, target));
+    ASSERT_TRUE(loadFile(exported.c_str(), true, target));
+    ASSERT_EQ(target.book.size(), 6u);
+    for (size_t i = 0; i < 3; ++i)
+        EXPECT_EQ(target.book.at(i)->address, target.book.at(i + 3)->address);
+    const std::string again = folder + "\\again.tsl";
+    ASSERT_TRUE(saveFile(again.c_str(), nullptr, target.book));
+    BookTarget reread;
+    ASSERT_TRUE(loadFile(again.c_str(), true, reread));
+    EXPECT_EQ(reread.book.size(), 6u);
+
+    EXPECT_FALSE(loadFile((folder + "\\missing.tsl").c_str(), true, target));
+    EXPECT_FALSE(loadFile(folder.c_str(), true, target));
+    writeFile(folder + "\\short.tsl", "\x0F\x10\xC0");
+    EXPECT_FALSE(loadFile((folder + "\\short.tsl").c_str(), true, target));
+    EXPECT_EQ(target.book.size(), 6u);
+}
+
+TEST_F(RecordFiles, FailedSaveKeepsTheOldFile) {
+    const std::string old = std::string("\x0F\x10\xC0\xBE", 4) + "the previous settings";
+    const struct {
+        const char* name;
+        std::string target;
+        bool longNote;      // the third entry cannot be encoded: the save stops midway
+        bool readOnly;      // the target may not be replaced
+        bool targetFolder;  // the target is a folder
+    } cases[] = {
+        {"entry that cannot be written", "tarsel.cfg", true, false, false},
+        {"read-only target", "tarsel.cfg", false, true, false},
+        {"target is a folder", "sub", false, false, true},
+        {"missing folder", "none\\tarsel.cfg", false, false, false},
+    };
+    for (const auto& c : cases) {
+        const std::string target = folder + "\\" + c.target;
+        if (c.targetFolder)
+            ASSERT_TRUE(CreateDirectoryA(target.c_str(), nullptr));
+        else if (c.target.find('\\') == std::string::npos)
+            writeFile(target, old);
+        if (c.readOnly)
+            SetFileAttributesA(target.c_str(), FILE_ATTRIBUTE_READONLY);
+        const std::vector<std::string> before = listFolder(folder);
+
+        AddressBook book;
+        fillBook(book);
+        if (c.longNote)
+            book.at(2)->note = std::string(70000, 'n');
+        EXPECT_FALSE(saveFile(target.c_str(), nullptr, book)) << c.name;
+        EXPECT_EQ(listFolder(folder), before) << c.name << ": no temporary file left";
+        if (!c.targetFolder && c.target.find('\\') == std::string::npos) {
+            EXPECT_EQ(readFile(target), old) << c.name;
+        }
+        SetFileAttributesA(target.c_str(), FILE_ATTRIBUTE_NORMAL);
+        if (c.targetFolder)
+            RemoveDirectoryA(target.c_str());
+        else
+            DeleteFileA(target.c_str());
+    }
+}
+
+using SettingsFile = CacheTest;
+
+TEST_F(SettingsFile, PathInCacheRootWhenItFits) {
+    char settings[MAX_PATH];
+    ASSERT_TRUE(settingsPath(settings, sizeof settings));
+    EXPECT_EQ(std::string(settings), root + "\\tarsel.cfg");
+    char small[MAX_PATH];
+    const size_t fits = root.size() + 11 + 1;
+    EXPECT_TRUE(settingsPath(small, fits));
+    EXPECT_FALSE(settingsPath(small, fits - 1));
+}
+
+}  // namespace
