@@ -561,6 +561,19 @@ class ConnectDialogTest(TarselCase):
         self.assertEqual((1, 0), (integer(saved[0], "list-sort"), integer(saved[0], "list-ascend")))
         self.assertEqual([b"zed", b"amy"], [field(r, "login") for r in saved[1:]])
 
+    def test_double_click_on_an_entry_that_keeps_its_password_connects(self):
+        make_site(self.site, {"panel.dll.gz": "withrun.dll"})
+        router = self.router()
+        self.write_settings(addr("127.0.0.1:%d" % router.port, "ops", "rack 2", True, "kept"))
+        proc = self.start()
+        left, top, _, _ = self.screen.rect(LIST)
+        subprocess.run(["xdotool", "mousemove", str(left + 30), str(top + 28), "click", "--repeat", "2",
+                        "--delay", "100", "1"], check=True)
+        status, out = finish(proc)
+        self.assertEqual(-1, status, out)
+        self.assertEqual(["withrun|127.0.0.1|ops|kept"], self.run_calls())
+        self.assertEqual(b"rack 2", field(self.settings()[0], "note"))  # saved before connecting
+
     def choose(self, item):
         """Opens the Tools menu from the keyboard and picks the item at that position (1 to 5)."""
         self.screen.keys("alt+t")
