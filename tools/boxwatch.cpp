@@ -160,8 +160,8 @@ int main(int argc, char** argv) {
     } else if (mode == "rect") {
         RECT r = {};
         GetWindowRect(GetDlgItem(window, id), &r);
-        std::printf("%ld %ld %ld %ld\n", static_cast<long>(r.left), static_cast<long>(r.top), static_cast<long>(r.right),
-                    static_cast<long>(r.bottom));
+        std::printf("%ld %ld %ld %ld\n", static_cast<long>(r.left), static_cast<long>(r.top),
+                    static_cast<long>(r.right), static_cast<long>(r.bottom));
         std::fflush(stdout);
     } else {
         std::printf("%s\n", oneLine(GetDlgItem(window, id)).c_str());
