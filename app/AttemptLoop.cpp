@@ -3,22 +3,56 @@
 #include <cstdio>
 #include <exception>
 
-#include "app/CommandLine.h"
 #include "app/ConnectionAttempt.h"
+#include "ui/ConnectDialog.h"
 
 void showError(const char* text) { MessageBoxA(nullptr, text, TARSEL_ERROR_CAPTION, MB_OK | MB_ICONERROR); }
 
+namespace {
+void preset(std::optional<std::string>& field, const char* text) {
+    if (text[0])
+        field = text;
+}
+
+void takeBack(char (&target)[ConnectionValues::kTextSize], const std::optional<std::string>& field) {
+    std::snprintf(target, sizeof target, "%s", field ? field->c_str() : "");
+}
+}  // namespace
+
+INT_PTR AttemptLoop::ask(ConnectDialog& dialog) { return dialog.runModal(); }
+void AttemptLoop::attempt(ConnectionValues& values) { runAttempt(values); }
+void AttemptLoop::report(const char* text) { showError(text); }
+
+bool AttemptLoop::pass() {
+    // Lives until the pass ends, so also while the plugins run.
+    ConnectDialog dialog;
+    preset(dialog.currentEntry.address, values.address);
+    preset(dialog.currentEntry.login, values.login);
+    preset(dialog.currentEntry.password, values.password);
+    // With all three values given the dialog, and so the settings file, stays out of the way.
+    if (values.argumentCount < 3 && ask(dialog) == IDCANCEL)
+        return false;
+    takeBack(values.address, dialog.currentEntry.address);
+    takeBack(values.login, dialog.currentEntry.login);
+    takeBack(values.password, dialog.currentEntry.password);
+    attempt(values);
+    return true;
+}
+
+int AttemptLoop::run() {
+    for (;;) {
+        try {
+            return pass() ? -1 : 1;
+        } catch (const std::exception& error) {
+            // The pass's objects are gone by now, the progress window first.
+            report(error.what());
+            if (values.argumentCount > 2)
+                values.argumentCount = 2;
+        }
+    }
+}
+
 int runConnection(ConnectionValues& values) {
-    // Without the connect dialog there is nowhere to ask for missing values or to try again.
-    if (values.argumentCount < 3) {
-        std::printf(TARSEL_USAGE);
-        return 1;
-    }
-    try {
-        runAttempt(values);
-    } catch (const std::exception& error) {
-        showError(error.what());
-        return 1;
-    }
-    return -1;
+    AttemptLoop loop(values);
+    return loop.run();
 }

@@ -1,11 +1,37 @@
 #pragma once
+#include <windows.h>
+
 #include "app/ConnectionValues.h"
 
 #define TARSEL_ERROR_CAPTION "Veskaral tarsel Error"
 
+class ConnectDialog;
+
 // Shows an error the way every failure of an attempt reaches the user.
 void showError(const char* text);
 
-// Runs the connection with the values from the command line. Returns the program's exit status:
-// -1 once "run" has returned, 1 when the values are incomplete or the attempt failed.
+// Asks for the connection values and runs attempts until one reaches the hand-over. Every error of
+// a pass is shown, and the next pass asks again with the values that failed.
+class AttemptLoop {
+public:
+    explicit AttemptLoop(ConnectionValues& values) : values(values) {}
+    virtual ~AttemptLoop() = default;
+
+    // -1 once "run" has returned; 1 when the user cancelled the connect dialog.
+    int run();
+
+protected:
+    // The connect dialog's run: 2 means cancelled.
+    virtual INT_PTR ask(ConnectDialog& dialog);
+    virtual void attempt(ConnectionValues& values);
+    virtual void report(const char* text);
+
+    ConnectionValues& values;
+
+private:
+    // One pass; false when the user cancelled.
+    bool pass();
+};
+
+// The program's exit status, as AttemptLoop::run gives it.
 int runConnection(ConnectionValues& values);

@@ -5,6 +5,7 @@
 //   boxwatch [--timeout SECONDS] press CAPTION ID     press the control ID (2 = Close/Cancel)
 //   boxwatch [--timeout SECONDS] esc CAPTION          send the Esc key
 //   boxwatch [--timeout SECONDS] text CAPTION ID      print the text of control ID
+//   boxwatch [--timeout SECONDS] rect CAPTION ID      print control ID's screen rectangle: left top right bottom
 //
 // A CAPTION ending in '*' matches every caption that starts with the rest. Texts are printed on one
 // line. Exit status: 0 done, 2 time-out, 1 bad usage.
@@ -61,8 +62,11 @@ HWND waitForWindow(const char* caption, double seconds) {
 
 // The control's text with line breaks turned into single blanks.
 std::string oneLine(HWND control) {
+    // Asked of the control itself: an edit control of another process keeps its text from GetWindowText.
     char text[4096] = "";
-    GetWindowTextA(control, text, sizeof text);
+    DWORD_PTR copied = 0;
+    SendMessageTimeoutA(control, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG, 5000,
+                        &copied);
     std::string line;
     bool gap = false;
     for (const char* p = text; *p; ++p) {
@@ -98,7 +102,8 @@ int usage() {
                  "usage: boxwatch [--timeout SECONDS] box CAPTION\n"
                  "       boxwatch [--timeout SECONDS] press CAPTION ID\n"
                  "       boxwatch [--timeout SECONDS] esc CAPTION\n"
-                 "       boxwatch [--timeout SECONDS] text CAPTION ID\n");
+                 "       boxwatch [--timeout SECONDS] text CAPTION ID\n"
+                 "       boxwatch [--timeout SECONDS] rect CAPTION ID\n");
     return 1;
 }
 
@@ -127,11 +132,11 @@ int main(int argc, char** argv) {
         return usage();
     const std::string mode = argv[next];
     const char* caption = argv[next + 1];
-    const bool needsId = mode == "press" || mode == "text";
+    const bool needsId = mode == "press" || mode == "text" || mode == "rect";
     int id = 0;
     if (needsId ? argc - next != 3 || !parseId(argv[next + 2], id) : argc - next != 2)
         return usage();
-    if (mode != "box" && mode != "press" && mode != "esc" && mode != "text")
+    if (mode != "box" && mode != "press" && mode != "esc" && mode != "text" && mode != "rect")
         return usage();
 
     HWND window = waitForWindow(caption, timeout);
@@ -152,6 +157,12 @@ int main(int argc, char** argv) {
         // Goes through the owner's message loop, where dialog navigation turns it into Cancel.
         PostMessageA(window, WM_KEYDOWN, VK_ESCAPE, 0x00010001);
         PostMessageA(window, WM_KEYUP, VK_ESCAPE, 0xC0010001);
+    } else if (mode == "rect") {
+        RECT r = {};
+        GetWindowRect(GetDlgItem(window, id), &r);
+        std::printf("%ld %ld %ld %ld\n", static_cast<long>(r.left), static_cast<long>(r.top),
+                    static_cast<long>(r.right), static_cast<long>(r.bottom));
+        std::fflush(stdout);
     } else {
         std::printf("%s\n", oneLine(GetDlgItem(window, id)).c_str());
         std::fflush(stdout);

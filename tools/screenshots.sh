@@ -1,6 +1,8 @@
 #!/bin/bash
-# Takes two screenshots on a private Xvfb screen: the progress dialog during a slow download and
-# the demo plugin's window. Writes out/screenshots/progress.png and out/screenshots/console.png.
+# Takes screenshots on a private Xvfb screen: the progress dialog during a slow download, the demo
+# plugin's window, and the connect dialog empty, with an address book sorted by login descending,
+# made larger, and with its Tools menu open. Writes out/screenshots/progress.png, console.png,
+# connect-empty.png, connect-sorted.png, connect-large.png and connect-tools.png.
 # Needs a build (scripts/build.sh); runs tarsel.exe against the demo router on 127.0.0.1.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -79,3 +81,78 @@ fi
 wait "$tarsel_pid" || true
 tarsel_pid=""
 cat "$work/tarsel.out"
+
+# The connect dialog reads its settings file from the cache root the runs above made.
+dunmoral=$(find "$WINEPREFIX/drive_c/users" -maxdepth 4 -type d -name Dunmoral -path '*/AppData/Roaming/*' | head -1)
+[ -n "$dunmoral" ] || { echo "no cache root in the prefix" >&2; exit 1; }
+settings="$dunmoral/tarsel/tarsel.cfg"
+
+# write_settings KIND: an address book of five routers, sorted by login descending; "large" also
+# stores a window of 700 x 460 pixels in the middle of the 1280 x 1024 screen.
+write_settings() {
+  python3 - "$settings" "$1" <<'PY'
+import struct, sys
+path, kind = sys.argv[1], sys.argv[2]
+
+def record(*fields):
+    data = b""
+    for key, value in fields:
+        value = value.encode() if isinstance(value, str) else value
+        data += struct.pack("<HB", 1 + len(key) + len(value), len(key)) + key.encode() + value
+    return data + b"\0\0"
+
+window = [("type", "window")]
+if kind == "large":
+    window.append(("bounds", struct.pack("<4i", 290, 282, 990, 742)))
+window += [("type", "addr"), ("login", "admin"), ("keep-pwd", b"\0"),
+           ("list-sort", struct.pack("<i", 1)), ("list-ascend", struct.pack("<i", 0))]
+book = [("192.168.88.1", "admin", "office core"), ("10.0.0.1:8080", "root", "lab bench"),
+        ("gw.example.lan", "operator", "branch gateway"), ("172.16.5.254", "backup", ""),
+        ("10.10.10.10", "Admin", "upper-case login")]
+with open(path, "wb") as f:
+    f.write(b"\x0f\x10\xc0\xbe" + record(*window))
+    for host, login, note in book:
+        f.write(record(("type", "addr"), ("host", host), ("login", login), ("note", note), ("keep-pwd", b"\0")))
+PY
+}
+
+connect_caption="Veskaral tarsel v3.2.8"
+# shoot_connect FILE [menu]: starts tarsel.exe without arguments, shoots its connect dialog (with the
+# Tools menu opened from the keyboard when asked) and cancels it.
+shoot_connect() {
+  local file=$1 menu=${2:-}
+  WINE_TIMEOUT=120 tools/wine-run "$build/bin/tarsel.exe" > "$work/tarsel.out" 2>&1 &
+  tarsel_pid=$!
+  if ! boxwatch --timeout 60 text "$connect_caption" 200 >/dev/null; then
+    echo "the connect dialog did not show; tarsel.exe said:" >&2
+    cat "$work/tarsel.out" >&2
+    exit 1
+  fi
+  sleep 1
+  if [ -n "$menu" ]; then
+    xdotool key alt+t
+    sleep 1
+    # The menu is a window of its own: take the screen around the dialog.
+    local x y w h
+    eval "$(xwininfo -name "$connect_caption" | awk '/Absolute upper-left X/ {print "x=" $4}
+      /Absolute upper-left Y/ {print "y=" $4} /Width:/ {print "w=" $2} /Height:/ {print "h=" $2}')"
+    import -display "$DISPLAY" -window root -crop "$((w + 160))x$((h + 40))+$x+$y" +repage "$file"
+    echo "wrote $file"
+    xdotool key Escape
+    sleep 0.5
+  else
+    shoot "$connect_caption" "$file"
+  fi
+  boxwatch --timeout 10 esc "$connect_caption" >/dev/null
+  wait "$tarsel_pid" || true
+  tarsel_pid=""
+}
+
+rm -f "$settings"
+shoot_connect "$out/connect-empty.png"
+write_settings sorted
+shoot_connect "$out/connect-sorted.png"
+write_settings large
+shoot_connect "$out/connect-large.png"
+write_settings sorted
+shoot_connect "$out/connect-tools.png" menu

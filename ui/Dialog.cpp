@@ -2,29 +2,55 @@
 
 #include <commctrl.h>
 
+#include <utility>
+
 INT_PTR CALLBACK Dialog::dialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_INITDIALOG) {
         SetWindowLongPtrA(window, DWLP_USER, lParam);
         reinterpret_cast<Dialog*>(lParam)->hwnd = window;
     }
     Dialog* self = reinterpret_cast<Dialog*>(GetWindowLongPtrA(window, DWLP_USER));
-    if (!self)
-        return FALSE;  // WM_SETFONT and the like, before initialisation
-    return self->handleMessage(message, wParam, lParam) ? TRUE : FALSE;
+    if (!self || self->failure_)
+        return FALSE;  // WM_SETFONT and the like before initialisation; a failed dialog on its way out
+    try {
+        return self->handleMessage(message, wParam, lParam) ? TRUE : FALSE;
+    } catch (...) {
+        // The system's frames above cannot be unwound through: keep the error for the caller.
+        self->failure_ = std::current_exception();
+        if (self->modal_)
+            EndDialog(window, -1);
+        return FALSE;
+    }
+}
+
+void Dialog::raiseFailure() {
+    if (failure_)
+        std::rethrow_exception(std::exchange(failure_, nullptr));
 }
 
 INT_PTR Dialog::runModal() {
+    failure_ = nullptr;
+    modal_ = true;
     const INT_PTR result = DialogBoxParamA(appInstance, MAKEINTRESOURCEA(templateId() & 0xFFFF), nullptr, dialogProc,
                                            reinterpret_cast<LPARAM>(this));
+    modal_ = false;
     hwnd = nullptr;
+    raiseFailure();
     return result;
 }
 
 bool Dialog::showModeless() {
+    failure_ = nullptr;
     hwnd = CreateDialogParamA(appInstance, MAKEINTRESOURCEA(templateId() & 0xFFFF), nullptr, dialogProc,
                               reinterpret_cast<LPARAM>(this));
-    if (!hwnd)
+    if (!hwnd) {
+        raiseFailure();
         return false;
+    }
+    if (failure_) {
+        destroyWindow();
+        raiseFailure();
+    }
     currentModeless = hwnd;
     ShowWindow(hwnd, SW_SHOW);
     UpdateWindow(hwnd);
@@ -32,6 +58,12 @@ bool Dialog::showModeless() {
 }
 
 bool Dialog::destroy() {
+    const bool destroyed = destroyWindow();
+    raiseFailure();
+    return destroyed;
+}
+
+bool Dialog::destroyWindow() {
     if (!hwnd)
         return false;
     if (hwnd == currentModeless)
@@ -54,7 +86,7 @@ bool Dialog::onInitDialog(WPARAM, LPARAM) { return false; }
 bool Dialog::onCommand(WPARAM, LPARAM) { return false; }
 int Dialog::templateId() { return -1; }
 
-Dialog::~Dialog() { destroy(); }
+Dialog::~Dialog() { destroyWindow(); }
 
 bool Dialog::handleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
@@ -142,6 +174,20 @@ void Dialog::setColumnImage(int list, int column, int image) {
         header.iImage = image;
     }
     sendTo(list, LVM_SETCOLUMNA, column, reinterpret_cast<LPARAM>(&header));
+
+    // Some list views (Wine's) do not pass LVCFMT_IMAGE on to their header: tell the header too.
+    HWND headerControl = reinterpret_cast<HWND>(sendTo(list, LVM_GETHEADER, 0, 0));
+    HDITEMA item = {};
+    item.mask = HDI_FORMAT;
+    if (!SendMessageA(headerControl, HDM_GETITEMA, column, reinterpret_cast<LPARAM>(&item)))
+        return;
+    item.fmt &= ~(HDF_IMAGE | HDF_BITMAP_ON_RIGHT);
+    if (image >= 0) {
+        item.mask |= HDI_IMAGE;
+        item.fmt |= HDF_IMAGE | HDF_BITMAP_ON_RIGHT;
+        item.iImage = image;
+    }
+    SendMessageA(headerControl, HDM_SETITEMA, column, reinterpret_cast<LPARAM>(&item));
 }
 
 void Dialog::setChecked(int control, bool checked) {

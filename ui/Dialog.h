@@ -3,6 +3,8 @@
 // virtual handlers.
 #include <windows.h>
 
+#include <exception>
+
 #include "base/MessagePump.h"
 #include "ui/Format.h"
 
@@ -14,11 +16,14 @@ public:
 
     static INT_PTR CALLBACK dialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
-    // Runs the dialog modally; the EndDialog value, or -1 when no window was made.
+    // Runs the dialog modally; the EndDialog value, or -1 when no window was made. An error raised
+    // by a handler ends the run and is raised again here.
     INT_PTR runModal();
-    // Creates, shows and paints the dialog and makes it current; false when no window was made.
+    // Creates, shows and paints the dialog and makes it current; false when no window was made. An
+    // error raised by a handler during creation is raised again here, the window destroyed.
     bool showModeless();
-    // Destroys the window; false when there was none.
+    // Destroys the window; false when there was none. An error a handler raised while the window
+    // ran is raised again here.
     bool destroy();
     void centerOnDesktop();
 
@@ -52,6 +57,14 @@ protected:
     void growControl(HDWP& positions, int control, int dx, int dy);
     void moveControl(HDWP& positions, int control, int dx, int dy);
 
+    // destroy() without raising a kept error, for destructors.
+    bool destroyWindow();
+
 private:
     LRESULT sendTo(int control, UINT message, WPARAM wParam, LPARAM lParam);
+    void raiseFailure();
+
+    bool modal_ = false;
+    // The first error a handler raised; kept because it cannot unwind through the system's frames.
+    std::exception_ptr failure_;
 };

@@ -8,6 +8,7 @@ import gzip
 import os
 import shutil
 import signal
+import struct
 import subprocess
 import sys
 import tempfile
@@ -213,14 +214,25 @@ class TarselCase(unittest.TestCase):
             return f.read().splitlines()
 
     def box(self, *args, timeout=90):
-        """Runs tarsel.exe while boxwatch waits for the error box; returns (status, output, box text)."""
+        """Runs tarsel.exe while boxwatch waits for the error box, then cancels the connect dialog that
+        follows it; returns (status, output, box text)."""
         watcher = start_wine(["boxwatch.exe"] + BOXWATCH_ERROR_BOX)
+        canceller = start_wine(["boxwatch.exe", "--timeout", "60", "esc", CONNECT_CAPTION])
         status, out = self.tarsel(*args, timeout=timeout)
         _, text = finish(watcher)
+        self.assertEqual(0, finish(canceller)[0], "no connect dialog after the error box")
         return status, out, text.rstrip("\r\n")
+
+    def settings_file(self):
+        return os.path.join(self.app_data, "Dunmoral", "tarsel", "tarsel.cfg")
+
+    def settings(self):
+        with open(self.settings_file(), "rb") as f:
+            return records(f.read())
 
 
 SAVED_APP_DATA = None
+CONNECT_CAPTION = "Veskaral tarsel v3.2.8"
 BOXWATCH_ERROR_BOX = ["--timeout", "60", "box", ERROR_CAPTION]
 
 
@@ -248,6 +260,7 @@ class RouterTest(TarselCase):
             "run withrun: instance=1 address=127.0.0.1 login=admin password=secret",
         ], lines_of(out))
         self.assertEqual(["withrun|127.0.0.1|admin|secret"], self.run_calls())
+        self.assertFalse(os.path.exists(self.settings_file()))  # no dialog, no settings
         self.assertEqual(["GET /tarsel HTTP/1.0", "GET /tarsel/system.dll.gz HTTP/1.0",
                           "GET /tarsel/panel.dll.gz HTTP/1.0"], router.requests())
 
@@ -300,6 +313,7 @@ class RouterTest(TarselCase):
         status, text = wine(["boxwatch.exe", "--timeout", "0", "text", "Veskaral tarsel", "203"])
         self.assertEqual(2, status, "progress window still open: " + text)
         self.assertEqual(0, wine(["boxwatch.exe", "--timeout", "10", "box", ERROR_CAPTION])[0])
+        self.assertEqual(0, wine(["boxwatch.exe", "--timeout", "60", "esc", CONNECT_CAPTION])[0])
         self.assertEqual(1, finish(tarsel)[0])
 
     def test_no_plugin_with_run_is_fatal(self):
@@ -351,11 +365,280 @@ class FailureTest(TarselCase):
         self.assertEqual(1, status, out)
         self.assertEqual("Invalid address - " + UNRESOLVABLE_NAME, text)
 
-    def test_too_few_arguments_print_the_usage(self):
-        status, out = self.tarsel("127.0.0.1", "admin")
-        self.assertEqual(1, status)
-        self.assertEqual("usage: tarsel [<connect-to> [<login> [<password>]]]\n", out)
 
+
+MAGIC = b"\x0f\x10\xc0\xbe"
+
+
+def records(data):
+    """A record file's records, each a list of (key, value bytes)."""
+    assert data[:4] == MAGIC, data[:4]
+    result, fields, i = [], [], 4
+    while i + 2 <= len(data):
+        (length,) = struct.unpack_from("<H", data, i)
+        i += 2
+        if length == 0:
+            result.append(fields)
+            fields = []
+            continue
+        k = data[i]
+        fields.append((data[i + 1:i + 1 + k].decode("latin-1"), data[i + 1 + k:i + length]))
+        i += length
+    return result
+
+
+def encode(*records_):
+    data = MAGIC
+    for fields in records_:
+        for key, value in fields:
+            data += struct.pack("<HB", 1 + len(key) + len(value), len(key)) + key.encode() + value
+        data += b"\0\0"
+    return data
+
+
+def addr(host, login, note=None, keep=False, pwd=None):
+    fields = [("type", b"addr"), ("host", host.encode()), ("login", login.encode())]
+    if note is not None:
+        fields.append(("note", note.encode()))
+    fields.append(("keep-pwd", b"\1" if keep else b"\0"))
+    if keep and pwd is not None:
+        fields.append(("pwd", pwd.encode()))
+    return fields
+
+
+def field(record, key):
+    return next((value for k, value in record if k == key), None)
+
+
+def integer(record, key):
+    return struct.unpack("<i", field(record, key))[0]
+
+
+class Screen:
+    """The user at the Xvfb screen: keys and clicks through xdotool; boxwatch reads the dialog."""
+
+    def keys(self, *keys):
+        subprocess.run(["xdotool", "key", "--delay", "80"] + list(keys), check=True)
+
+    def type(self, text):
+        subprocess.run(["xdotool", "type", "--delay", "40", text], check=True)
+
+    def fill(self, mnemonic, text):
+        """Alt and the label's letter moves to its field and selects what it holds."""
+        self.keys("alt+" + mnemonic)
+        self.type(text)
+
+    def click(self, x, y):
+        subprocess.run(["xdotool", "mousemove", str(x), str(y), "click", "1"], check=True)
+        time.sleep(0.8)  # never two clicks close enough to count as a double-click
+
+    def wait(self, caption):
+        status, _ = wine(["boxwatch.exe", "--timeout", "60", "text", caption, "1"])
+        assert status == 0, "no window " + caption
+        time.sleep(0.5)  # activated and focused
+
+    def text(self, control, caption=CONNECT_CAPTION):
+        return wine(["boxwatch.exe", "--timeout", "30", "text", caption, str(control)])[1].rstrip("\n")
+
+    def wait_text(self, control, expected, caption=CONNECT_CAPTION):
+        text = None
+        for _ in range(20):
+            text = self.text(control, caption)
+            if text == expected:
+                break
+            time.sleep(0.25)
+        return text
+
+    def rect(self, control):
+        _, out = wine(["boxwatch.exe", "--timeout", "30", "rect", CONNECT_CAPTION, str(control)])
+        return [int(n) for n in out.split()]
+
+
+ADDRESS, LOGIN, PASSWORD, NOTE, LIST = 200, 201, 202, 218, 213
+EXPORT_CAPTION, IMPORT_CAPTION = "Export Addresses To", "Import Addresses From"
+
+
+class ConnectDialogTest(TarselCase):
+    """The connect dialog as a user meets it: started without arguments, typed into and clicked."""
+
+    def setUp(self):
+        super().setUp()
+        self.screen = Screen()
+
+    def start(self, *args):
+        proc = start_wine(["tarsel.exe"] + list(args), env=self.env)
+        self.screen.wait(CONNECT_CAPTION)
+        return proc
+
+    def write_settings(self, *records_):
+        os.makedirs(os.path.dirname(self.settings_file()), exist_ok=True)
+        with open(self.settings_file(), "wb") as f:
+            f.write(encode(*records_))
+
+    def test_fields_typed_connect_and_are_saved(self):
+        make_site(self.site, {"panel.dll.gz": "withrun.dll"})
+        router = self.router()
+        proc = self.start()
+        self.assertEqual("admin", self.screen.text(LOGIN))
+        self.screen.type("pw1")  # the password field has the focus
+        self.screen.fill("c", "127.0.0.1:%d" % router.port)
+        self.screen.fill("l", "root")
+        self.screen.fill("n", "lab")
+        self.screen.keys("Return")  # Enter in the note field connects
+        status, out = finish(proc)
+        self.assertEqual(-1, status, out)
+        self.assertEqual(["withrun|127.0.0.1|root|pw1"], self.run_calls())
+        window = self.settings()[0]
+        self.assertEqual([b"window", b"addr"], [v for k, v in window if k == "type"])
+        self.assertEqual(addr("127.0.0.1:%d" % router.port, "root", "lab", True, "pw1")[1:],
+                         [(k, v) for k, v in window if k in ("host", "login", "note", "keep-pwd", "pwd")])
+        self.assertEqual([100, 80, 150, 0, 1], [integer(window, k) for k in (
+            "list-col-0", "list-col-1", "list-col-2", "list-sort", "list-ascend")])
+        left, top, right, bottom = struct.unpack("<4i", field(window, "bounds"))
+        self.assertEqual((1280 - right, 1024 - bottom), (left, top))  # centred on the screen
+        self.assertEqual(1, len(self.settings()))
+
+    def test_a_failed_attempt_brings_the_dialog_back_filled_then_corrected(self):
+        make_site(self.site, {"panel.dll.gz": "withrun.dll"})
+        router = self.router()
+        import socket
+        s = socket.socket()
+        s.bind(("127.0.0.1", 0))
+        closed = s.getsockname()[1]
+        s.close()
+        proc = start_wine(["tarsel.exe", "127.0.0.1:%d" % closed, "admin", "pw"], env=self.env)
+        status, text = wine(["boxwatch.exe"] + BOXWATCH_ERROR_BOX)
+        self.assertIn("connection refused", text)
+        self.screen.wait(CONNECT_CAPTION)
+        self.assertEqual("127.0.0.1:%d" % closed, self.screen.text(ADDRESS))
+        self.assertEqual("admin", self.screen.text(LOGIN))
+        self.screen.fill("c", "127.0.0.1:%d" % router.port)
+        self.screen.keys("Return")
+        status, out = finish(proc)
+        self.assertEqual(-1, status, out)
+        self.assertEqual(["withrun|127.0.0.1|admin|pw"], self.run_calls())  # the password came back too
+        self.assertEqual(b"127.0.0.1:%d" % router.port, field(self.settings()[0], "host"))
+
+    def test_escape_ends_with_status_1_and_saves_the_typed_fields(self):
+        proc = self.start("10.0.0.7:8080")
+        self.assertEqual("10.0.0.7:8080", self.screen.text(ADDRESS))
+        self.screen.type("secret")
+        self.screen.keys("alt+k")  # the password is not to be kept
+        self.screen.keys("Escape")
+        status, out = finish(proc)
+        self.assertEqual(1, status, out)
+        self.assertEqual("", out)
+        self.assertEqual([], self.run_calls())
+        self.assertEqual(addr("10.0.0.7:8080", "admin", "", False)[1:],
+                         [(k, v) for k, v in self.settings()[0] if k in ("host", "login", "note", "keep-pwd", "pwd")])
+
+    def test_address_book_sorted_by_login_is_there_on_the_next_start(self):
+        proc = self.start()
+        for host, login in (("10.0.0.2", "zed"), ("10.0.0.1", "amy"), ("10.0.0.3", "Zoe")):
+            self.screen.fill("c", host)
+            self.screen.fill("l", login)
+            self.screen.keys("alt+s")
+        left, top, _, _ = self.screen.rect(LIST)
+        for _ in range(2):  # the login column's header: ascending, then descending
+            self.screen.click(left + 140, top + 10)
+        self.screen.keys("Escape")
+        self.assertEqual(1, finish(proc)[0])
+        saved = self.settings()
+        self.assertEqual((1, 0), (integer(saved[0], "list-sort"), integer(saved[0], "list-ascend")))
+        self.assertEqual([b"zed", b"amy", b"Zoe"], [field(r, "login") for r in saved[1:]])  # as added
+
+        proc = self.start()
+        self.screen.keys("alt+n", "Tab", "Home")  # to the list: the first item is selected and shown
+        self.assertEqual("zed", self.screen.wait_text(LOGIN, "zed"))
+        self.assertEqual("10.0.0.2", self.screen.text(ADDRESS))
+        self.screen.keys("End")
+        self.assertEqual("Zoe", self.screen.wait_text(LOGIN, "Zoe"))  # byte order: upper case first
+        self.screen.keys("alt+r")  # Remove: the selection moves to the new last item
+        self.assertEqual("amy", self.screen.wait_text(LOGIN, "amy"))
+        self.screen.keys("Escape")
+        self.assertEqual(1, finish(proc)[0])
+        saved = self.settings()
+        self.assertEqual((1, 0), (integer(saved[0], "list-sort"), integer(saved[0], "list-ascend")))
+        self.assertEqual([b"zed", b"amy"], [field(r, "login") for r in saved[1:]])
+
+    def test_double_click_on_an_entry_that_keeps_its_password_connects(self):
+        make_site(self.site, {"panel.dll.gz": "withrun.dll"})
+        router = self.router()
+        self.write_settings(addr("127.0.0.1:%d" % router.port, "ops", "rack 2", True, "kept"))
+        proc = self.start()
+        left, top, _, _ = self.screen.rect(LIST)
+        subprocess.run(["xdotool", "mousemove", str(left + 30), str(top + 28), "click", "--repeat", "2",
+                        "--delay", "100", "1"], check=True)
+        status, out = finish(proc)
+        self.assertEqual(-1, status, out)
+        self.assertEqual(["withrun|127.0.0.1|ops|kept"], self.run_calls())
+        self.assertEqual(b"rack 2", field(self.settings()[0], "note"))  # saved before connecting
+
+    def choose(self, item):
+        """Opens the Tools menu from the keyboard and picks the item at that position (1 to 5)."""
+        self.screen.keys("alt+t")
+        time.sleep(0.5)
+        self.screen.keys(*(["Down"] * (item - (1 if item > 3 else 0))), "Return")
+
+    def file_dialog(self, caption, path):
+        self.screen.wait(caption)
+        self.screen.keys("ctrl+a")
+        self.screen.type(windows_path(path))
+        self.screen.keys("Return")
+
+    def test_export_then_import_through_the_file_dialogs(self):
+        book = [addr("10.0.0.1", "admin", "lab", True, "pw"), addr("router.lan:8080", "root", "")]
+        self.write_settings([("type", b"window"), ("list-sort", struct.pack("<i", 1))], *book)
+        exported = os.path.join(self.work, "book.tsl")
+        proc = self.start()
+
+        self.choose(4)  # Export, cancelled
+        self.screen.wait(EXPORT_CAPTION)
+        self.screen.keys("Escape")
+        self.choose(4)
+        self.file_dialog(EXPORT_CAPTION, exported)
+        self.choose(1)  # Clear All Addresses
+        self.choose(5)  # Import, a file that is not an address book
+        bad = os.path.join(self.work, "bad.tsl")
+        with open(bad, "wb") as f:
+            f.write(MAGIC[:3])
+        watcher = start_wine(["boxwatch.exe", "--timeout", "60", "box", "Import Error"])
+        self.file_dialog(IMPORT_CAPTION, bad)
+        self.assertEqual("Could not import addresses from bad.tsl - bad file!", finish(watcher)[1].strip())
+        for _ in range(2):  # the same file twice: every entry twice
+            self.choose(5)
+            self.file_dialog(IMPORT_CAPTION, exported)
+        self.screen.keys("Escape")
+        status, out = finish(proc)
+        self.assertEqual(1, status, out)
+
+        with open(exported, "rb") as f:
+            self.assertEqual(encode(*book), f.read())
+        self.assertEqual(book + book, self.settings()[1:])
+        self.assertEqual(["GetSaveFileName failed"], out.splitlines())
+
+    def test_export_that_cannot_be_written_says_so(self):
+        self.write_settings(addr("10.0.0.1", "admin"))
+        target = os.path.join(self.work, "locked.tsl")
+        with open(target, "wb") as f:
+            f.write(b"old")
+        # Immutable: the new file is written beside it, but cannot take its place.
+        if subprocess.run(["chattr", "+i", target], stderr=subprocess.DEVNULL).returncode != 0:
+            self.skipTest("chattr +i needs root and an ext file system")
+        try:
+            proc = self.start()
+            watcher = start_wine(["boxwatch.exe", "--timeout", "60", "box", "Import Error"])
+            self.choose(4)
+            self.file_dialog(EXPORT_CAPTION, target)
+            self.screen.keys("Return")  # yes, replace it
+            self.assertEqual("Could not export addresses to locked.tsl!", finish(watcher)[1].strip())
+            self.screen.keys("Escape")
+            self.assertEqual(1, finish(proc)[0])
+        finally:
+            subprocess.run(["chattr", "-i", target])
+        with open(target, "rb") as f:
+            self.assertEqual(b"old", f.read())
+        self.assertEqual(["locked.tsl"], sorted(n for n in os.listdir(self.work) if n.endswith((".tsl", ".tmp"))))
 
 class DirectLinkTest(TarselCase):
     def test_direct_entry_gets_the_host_as_typed_and_nothing_is_fetched(self):

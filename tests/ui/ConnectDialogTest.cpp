@@ -1,0 +1,313 @@
+#include <windows.h>
+#include <commctrl.h>
+
+#include <memory>
+#include <new>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "tests/plugins/CacheTestSupport.h"
+#include "ui/ConnectDialog.h"
+#include "ui/resource.h"
+
+namespace {
+class ViewDialog : public ConnectDialog {
+public:
+    using ConnectDialog::firstSelected;
+    using ConnectDialog::itemData;
+    using ConnectDialog::selectItem;
+
+    int count() { return static_cast<int>(SendDlgItemMessageA(hwnd, IDC_ADDRESS_LIST, LVM_GETITEMCOUNT, 0, 0)); }
+    std::string cell(int item, int column) {
+        char text[64] = "";
+        LVITEMA cell = {};
+        cell.iSubItem = column;
+        cell.pszText = text;
+        cell.cchTextMax = sizeof text;
+        SendDlgItemMessageA(hwnd, IDC_ADDRESS_LIST, LVM_GETITEMTEXTA, item, reinterpret_cast<LPARAM>(&cell));
+        return text;
+    }
+    // The view's logins, top to bottom; "-" for an absent one.
+    std::string logins() {
+        std::string text;
+        for (int i = 0; i < count(); ++i) {
+            auto* entry = static_cast<AddressEntry*>(itemData(IDC_ADDRESS_LIST, i));
+            text += (entry && entry->login ? *entry->login : "-") + " ";
+        }
+        return text;
+    }
+    // The header image of a column, or -1 when it shows none.
+    int columnImage(int column) {
+        HWND header = reinterpret_cast<HWND>(SendDlgItemMessageA(hwnd, IDC_ADDRESS_LIST, LVM_GETHEADER, 0, 0));
+        HDITEMA item = {};
+        item.mask = HDI_FORMAT | HDI_IMAGE;
+        SendMessageA(header, HDM_GETITEMA, column, reinterpret_cast<LPARAM>(&item));
+        return (item.fmt & HDF_IMAGE) ? item.iImage : -1;
+    }
+    bool removeEnabled() { return IsWindowEnabled(GetDlgItem(hwnd, IDC_REMOVE)) != 0; }
+    std::string field(int control) {
+        char text[128] = "";
+        GetDlgItemTextA(hwnd, control, text, sizeof text);
+        return text;
+    }
+    // A control's rectangle in client coordinates (the first label for 65535).
+    RECT place(int control) {
+        RECT r;
+        GetWindowRect(GetDlgItem(hwnd, control), &r);
+        MapWindowPoints(nullptr, hwnd, reinterpret_cast<POINT*>(&r), 2);
+        return r;
+    }
+};
+
+std::unique_ptr<AddressEntry> entry(const char* address, const char* login, const char* note = nullptr) {
+    auto e = std::make_unique<AddressEntry>();
+    e->address = address;
+    if (login)
+        e->login = login;
+    if (note)
+        e->note = note;
+    return e;
+}
+
+// Every dialog here reads and writes its settings in a fresh application-data folder.
+class ConnectDialogTest : public CacheTest {
+protected:
+    void SetUp() override {
+        CacheTest::SetUp();
+        ASSERT_TRUE(dialog.showModeless());
+    }
+    void TearDown() override {
+        dialog.destroy();
+        CacheTest::TearDown();
+    }
+    ViewDialog dialog;
+    const int list = IDC_ADDRESS_LIST;
+};
+
+TEST_F(ConnectDialogTest, PutAppendsOrReplacesInPlaceAndDeselects) {
+    dialog.putAddress(entry("10.0.0.1", "admin", "first"), -1);
+    dialog.putAddress(entry("10.0.0.2", "root"), -1);
+    ASSERT_EQ(2, dialog.count());
+    dialog.selectItem(list, 1);
+    EXPECT_TRUE(dialog.removeEnabled());
+
+    struct Case {
+        long position;
+        int count;
+        const char* item0;
+        const char* last;
+    } cases[] = {
+        {0, 2, "10.0.0.9 admin new", "10.0.0.2 root "},       // replaced where it stands
+        {5, 3, "10.0.0.9 admin new", "10.0.0.8 admin new"},   // beyond the end: appended
+        {-1, 4, "10.0.0.9 admin new", "10.0.0.8 admin new"},  // appended
+    };
+    for (const Case& c : cases) {
+        dialog.putAddress(entry(c.position == 0 ? "10.0.0.9" : "10.0.0.8", "admin", "new"), c.position);
+        EXPECT_EQ(c.count, dialog.count()) << c.position;
+        EXPECT_EQ(static_cast<size_t>(c.count), dialog.addresses.size());
+        EXPECT_EQ(c.item0, dialog.cell(0, 0) + " " + dialog.cell(0, 1) + " " + dialog.cell(0, 2));
+        const int last = c.count - 1;
+        EXPECT_EQ(c.last, dialog.cell(last, 0) + " " + dialog.cell(last, 1) + " " + dialog.cell(last, 2));
+        EXPECT_EQ(-1, dialog.firstSelected(list));
+        EXPECT_FALSE(dialog.removeEnabled());
+    }
+    for (int i = 0; i < dialog.count(); ++i)  // every item carries its own entry
+        EXPECT_EQ(dialog.addresses.at(i), dialog.itemData(list, i));
+}
+
+TEST_F(ConnectDialogTest, RemoveMovesTheSelectionAndClearEmptiesAll) {
+    for (const char* login : {"a", "b", "c", "d"})
+        dialog.putAddress(entry("10.0.0.1", login), -1);
+    dialog.removeSelected();  // nothing selected: nothing happens
+    EXPECT_EQ(4, dialog.count());
+
+    struct Case {
+        int select;
+        const char* left;
+        int selected;
+    } cases[] = {
+        {1, "a c d ", 1},  // the next item takes the place
+        {2, "a c ", 1},    // the last one: the new last item
+        {0, "c ", 0},
+        {0, "", -1},  // the only one: nothing left to select
+    };
+    for (const Case& c : cases) {
+        dialog.selectItem(list, c.select);
+        dialog.removeSelected();
+        EXPECT_EQ(c.left, dialog.logins());
+        EXPECT_EQ(dialog.addresses.size(), static_cast<size_t>(dialog.count()));
+        EXPECT_EQ(c.selected, dialog.firstSelected(list));
+        EXPECT_EQ(c.selected >= 0, dialog.removeEnabled()) << c.left;
+    }
+
+    dialog.putAddress(entry("10.0.0.1", "x"), -1);
+    dialog.putAddress(entry("10.0.0.2", "y"), -1);
+    dialog.selectItem(list, 0);
+    dialog.clearAddresses();
+    EXPECT_EQ(0, dialog.count());
+    EXPECT_EQ(0u, dialog.addresses.size());
+    EXPECT_FALSE(dialog.removeEnabled());
+}
+
+TEST_F(ConnectDialogTest, SortShowsTheArrowOnTheSortedColumn) {
+    // Without a settings file the list starts sorted by address, ascending.
+    EXPECT_EQ(0, dialog.addresses.sortColumn);
+    EXPECT_EQ(0, dialog.columnImage(0));
+    dialog.putAddress(entry("b", "root", "z"), -1);
+    dialog.putAddress(entry("c", "admin"), -1);
+    dialog.putAddress(entry("a", nullptr, "y"), -1);
+    dialog.putAddress(entry("d", "Admin", "x"), -1);
+
+    struct Case {
+        int column;
+        const char* logins;
+        int images[3];
+    } cases[] = {
+        {1, "- Admin admin root ", {-1, 0, -1}},  // absent first, then byte order
+        {1, "root admin Admin - ", {-1, 1, -1}},  // the same column again: descending
+        {1, "- Admin admin root ", {-1, 0, -1}},
+        {2, "admin Admin - root ", {-1, -1, 0}},  // by note: the entry without one first
+        {0, "- root admin Admin ", {0, -1, -1}},
+    };
+    for (const Case& c : cases) {
+        dialog.setSort(c.column, true);
+        EXPECT_EQ(c.logins, dialog.logins()) << c.column;
+        for (int column = 0; column < 3; ++column)
+            EXPECT_EQ(c.images[column], dialog.columnImage(column)) << c.column << " " << column;
+    }
+    // The order of adding is the order of the book, whatever the view shows.
+    EXPECT_EQ("root", *dialog.addresses.at(0)->login);
+    EXPECT_EQ("Admin", *dialog.addresses.at(3)->login);
+}
+
+TEST_F(ConnectDialogTest, SelectionShowsTheEntry) {
+    auto kept = entry("10.0.0.1:8080", "admin", "lab");
+    kept->password = "secret";
+    kept->keepPassword = true;
+    dialog.putAddress(std::move(kept), -1);
+    auto plain = entry("10.0.0.2", "root");
+    plain->password = "ignored";
+    dialog.putAddress(std::move(plain), -1);
+
+    dialog.selectItem(list, 0);
+    EXPECT_EQ("10.0.0.1:8080|admin|secret|lab", dialog.field(IDC_ADDRESS) + "|" + dialog.field(IDC_LOGIN) + "|" +
+                                                    dialog.field(IDC_PASSWORD) + "|" + dialog.field(IDC_NOTE));
+    EXPECT_TRUE(SendDlgItemMessageA(dialog.hwnd, IDC_KEEP_PASSWORD, BM_GETCHECK, 0, 0) == BST_CHECKED);
+    dialog.selectItem(list, 1);  // no note: the field keeps what it held
+    EXPECT_EQ("10.0.0.2|root||lab", dialog.field(IDC_ADDRESS) + "|" + dialog.field(IDC_LOGIN) + "|" +
+                                        dialog.field(IDC_PASSWORD) + "|" + dialog.field(IDC_NOTE));
+    EXPECT_TRUE(SendDlgItemMessageA(dialog.hwnd, IDC_KEEP_PASSWORD, BM_GETCHECK, 0, 0) == BST_UNCHECKED);
+    EXPECT_TRUE(dialog.removeEnabled());
+}
+
+TEST_F(ConnectDialogTest, LayoutFollowsTheSizeButNeverBelowTheFirst) {
+    const int movers[] = {IDC_CONNECT, IDC_SAVE, IDC_REMOVE, IDC_TOOLS};
+    const int wideners[] = {IDC_ADDRESS, IDC_LOGIN, IDC_PASSWORD, IDC_NOTE};
+    const int fixed[] = {65535, IDC_KEEP_PASSWORD};
+    RECT window;
+    GetWindowRect(dialog.hwnd, &window);
+    EXPECT_EQ(window.right - window.left, dialog.minWidth);
+    EXPECT_EQ(window.bottom - window.top, dialog.minHeight);
+    std::vector<RECT> before;
+    for (int id : {IDC_CONNECT, IDC_SAVE, IDC_REMOVE, IDC_TOOLS, IDC_ADDRESS, IDC_LOGIN, IDC_PASSWORD, IDC_NOTE,
+                   IDC_ADDRESS_LIST, 65535, IDC_KEEP_PASSWORD})
+        before.push_back(dialog.place(id));
+
+    SetWindowPos(dialog.hwnd, nullptr, 0, 0, dialog.minWidth + 100, dialog.minHeight + 50, SWP_NOMOVE | SWP_NOZORDER);
+    size_t i = 0;
+    for (int id : movers) {
+        const RECT r = dialog.place(id), &b = before[i++];
+        EXPECT_EQ(b.left + 100, r.left) << id;
+        EXPECT_EQ(b.right - b.left, r.right - r.left) << id;
+        EXPECT_EQ(b.top, r.top) << id;
+    }
+    for (int id : wideners) {
+        const RECT r = dialog.place(id), &b = before[i++];
+        EXPECT_EQ(b.left, r.left) << id;
+        EXPECT_EQ(b.right - b.left + 100, r.right - r.left) << id;
+        EXPECT_EQ(b.bottom - b.top, r.bottom - r.top) << id;
+    }
+    const RECT listNow = dialog.place(IDC_ADDRESS_LIST), &listBefore = before[i++];
+    EXPECT_EQ(listBefore.right - listBefore.left + 100, listNow.right - listNow.left);
+    EXPECT_EQ(listBefore.bottom - listBefore.top + 50, listNow.bottom - listNow.top);
+    for (int id : fixed) {
+        const RECT r = dialog.place(id), &b = before[i++];
+        EXPECT_TRUE(EqualRect(&b, &r)) << id;
+    }
+
+    // Minimising changes nothing; restoring finds the same layout and bounds.
+    GetWindowRect(dialog.hwnd, &window);
+    const Rect32 bounds = dialog.bounds;
+    EXPECT_EQ(window.right, bounds.right);
+    const RECT listWide = dialog.place(IDC_ADDRESS_LIST);
+    ShowWindow(dialog.hwnd, SW_MINIMIZE);
+    EXPECT_TRUE(IsIconic(dialog.hwnd));
+    ShowWindow(dialog.hwnd, SW_RESTORE);
+    EXPECT_FALSE(IsIconic(dialog.hwnd));
+    RECT listAfter = dialog.place(IDC_ADDRESS_LIST);
+    EXPECT_TRUE(EqualRect(&listWide, &listAfter));
+    EXPECT_EQ(bounds.left, dialog.bounds.left);
+    EXPECT_EQ(bounds.top, dialog.bounds.top);
+    EXPECT_EQ(bounds.right, dialog.bounds.right);
+    EXPECT_EQ(bounds.bottom, dialog.bounds.bottom);
+
+    // Smaller than the first size stops at it, and the controls go back to where they began.
+    SetWindowPos(dialog.hwnd, nullptr, 0, 0, 50, 40, SWP_NOMOVE | SWP_NOZORDER);
+    GetWindowRect(dialog.hwnd, &window);
+    EXPECT_EQ(dialog.minWidth, window.right - window.left);
+    EXPECT_EQ(dialog.minHeight, window.bottom - window.top);
+    listAfter = dialog.place(IDC_ADDRESS_LIST);
+    EXPECT_TRUE(EqualRect(&before[8], &listAfter));
+}
+
+// A handler that fails: the error must come out of runModal, not through the system's frames.
+class FailingDialog : public ConnectDialog {
+public:
+    int failWith = 0;  // 1 a runtime error, 2 an allocation failure, 3 one in initialisation
+
+protected:
+    bool onInitDialog(WPARAM wParam, LPARAM lParam) override {
+        if (failWith == 3)
+            throw std::runtime_error("during initialisation");
+        ConnectDialog::onInitDialog(wParam, lParam);
+        PostMessageA(hwnd, WM_APP, 0, 0);
+        return false;
+    }
+    bool handleMessage(UINT message, WPARAM wParam, LPARAM lParam) override {
+        if (message == WM_APP && failWith == 1)
+            throw std::runtime_error("handler failed");
+        if (message == WM_APP && failWith == 2)
+            throw std::bad_alloc();
+        return ConnectDialog::handleMessage(message, wParam, lParam);
+    }
+};
+
+class FailingDialogTest : public CacheTest {};
+
+TEST_F(FailingDialogTest, HandlerErrorsEndTheRunAndAreRaisedAgain) {
+    struct Case {
+        int failWith;
+        const char* what;
+    } cases[] = {{1, "handler failed"}, {2, "std::bad_alloc"}, {3, "during initialisation"}};
+    for (const Case& c : cases) {
+        FailingDialog dialog;
+        dialog.failWith = c.failWith;
+        std::string caught;
+        try {
+            dialog.runModal();
+        } catch (const std::exception& error) {
+            caught = error.what();
+        }
+        EXPECT_EQ(c.what, caught);
+        EXPECT_EQ(nullptr, dialog.hwnd);
+    }
+    FailingDialog modeless;
+    modeless.failWith = 3;
+    EXPECT_THROW(modeless.showModeless(), std::runtime_error);
+    EXPECT_EQ(nullptr, modeless.hwnd);
+    EXPECT_EQ(nullptr, currentModeless);
+}
+}  // namespace

@@ -1,0 +1,445 @@
+#include "ui/ConnectDialog.h"
+
+#include <commdlg.h>
+
+#include <cstdio>
+#include <initializer_list>
+#include <utility>
+
+#include "plugins/CacheDirectory.h"
+#include "ui/resource.h"
+
+namespace {
+const char kTitle[] = "Veskaral tarsel";
+const char kFileError[] = "Import Error";  // export failures too
+const int kList = IDC_ADDRESS_LIST;
+
+struct MenuTraits {
+    using Type = HMENU;
+    static Type invalid() { return nullptr; }
+    static void close(Type h) { DestroyMenu(h); }
+};
+using Menu = UniqueHandle<MenuTraits>;
+
+const char* textOf(const std::optional<std::string>& text) { return text ? text->c_str() : nullptr; }
+
+// Both file dialogs: the default name, our files first, then everything.
+OPENFILENAMEA fileDialog(HWND owner, char (&file)[MAX_PATH], const char* title, DWORD flags) {
+    static const char filter[] = "Veskaral tarsel Addresses\0*.TSL\0All Files\0*.*\0";
+    OPENFILENAMEA dialog = {};
+    dialog.lStructSize = OPENFILENAME_SIZE_VERSION_400A;  // the size of this build's structure, less newer fields
+    dialog.hwndOwner = owner;
+    dialog.lpstrFilter = filter;
+    dialog.nFilterIndex = 1;
+    dialog.lpstrFile = file;
+    dialog.nMaxFile = sizeof file;
+    dialog.lpstrTitle = title;
+    dialog.Flags = flags;
+    dialog.lpstrDefExt = "tsl";  // appended after a dot of its own
+    return dialog;
+}
+}  // namespace
+
+int ConnectDialog::templateId() { return IDD_CONNECT; }
+
+ConnectDialog::~ConnectDialog() {
+    // The header still refers to the sort images while the window goes.
+    destroyWindow();
+}
+
+bool ConnectDialog::onInitDialog(WPARAM, LPARAM) {
+    SetClassLongPtrA(hwnd, GCLP_HICON,
+                     reinterpret_cast<LONG_PTR>(LoadIconA(appInstance, MAKEINTRESOURCEA(IDI_TARSEL))));
+    char caption[80];
+    std::snprintf(caption, sizeof caption, "%s %s", kTitle, "v" TARSEL_VERSION_TEXT);
+    SetWindowTextA(hwnd, caption);
+    centerOnDesktop();  // the first move: records the minimum size
+    SetFocus(GetDlgItem(hwnd, IDC_PASSWORD));
+
+    SendDlgItemMessageA(hwnd, kList, LVM_SETEXTENDEDLISTVIEWSTYLE, 0, LVS_EX_FULLROWSELECT);
+    insertColumn(kList, 0, "Address", 100);
+    insertColumn(kList, 1, "Login", 80);
+    insertColumn(kList, 2, "Note", 150);
+
+    sortImages_.reset(ImageList_Create(14, 14, ILC_MASK, 2, 0));
+    const COLORREF background = GetSysColor(COLOR_BTNFACE);
+    for (int id : {IDB_SORT_UP, IDB_SORT_DOWN}) {
+        HBITMAP bitmap =
+            static_cast<HBITMAP>(LoadImageA(appInstance, MAKEINTRESOURCEA(id), IMAGE_BITMAP, 0, 0, LR_LOADMAP3DCOLORS));
+        ImageList_AddMasked(sortImages_.get(), bitmap, background);
+        DeleteObject(bitmap);  // the image list keeps its own copy
+    }
+    HWND header = reinterpret_cast<HWND>(SendDlgItemMessageA(hwnd, kList, LVM_GETHEADER, 0, 0));
+    SendMessageA(header, HDM_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(sortImages_.get()));
+
+    EnableWindow(GetDlgItem(hwnd, IDC_REMOVE), FALSE);
+    loadSettings();
+    showEntry(currentEntry);
+    // The password of a failed attempt comes back although it is not kept, so that correcting the
+    // address needs no retyping.
+    if (currentEntry.password && !currentEntry.password->empty())
+        SetDlgItemTextA(hwnd, IDC_PASSWORD, currentEntry.password->c_str());
+    return false;
+}
+
+void ConnectDialog::loadSettings() {
+    char path[MAX_PATH];
+    if (!settingsPath(path, sizeof path) || !loadFile(path, false)) {
+        Record defaults;
+        recordToWindow(defaults);
+    }
+    if (!currentEntry.login)
+        currentEntry.login = "admin";
+}
+
+void ConnectDialog::endWith(int result) {
+    saveSettings();
+    EndDialog(hwnd, result);
+}
+
+bool ConnectDialog::onCommand(WPARAM wParam, LPARAM) {
+    switch (LOWORD(wParam)) {
+    case IDC_CONNECT: endWith(1); return true;
+    case IDCANCEL: endWith(IDCANCEL); return true;
+    case IDC_SAVE: addFromFields(); return false;
+    case IDC_REMOVE: removeSelected(); return false;
+    case IDC_TOOLS: return showToolsMenu();
+    default: return false;
+    }
+}
+
+bool ConnectDialog::showToolsMenu() {
+    HWND button = GetDlgItem(hwnd, IDC_TOOLS);
+    if (!button)
+        return false;
+    Menu menu(LoadMenuA(appInstance, MAKEINTRESOURCEA(IDM_TOOLS)));  // afresh each time
+    HMENU popup = menu ? GetSubMenu(menu.get(), 0) : nullptr;
+    if (!popup)
+        return false;
+    RECT r;
+    GetWindowRect(button, &r);
+    const UINT command =
+        TrackPopupMenuEx(popup, TPM_LEFTALIGN | TPM_TOPALIGN | TPM_RETURNCMD, r.left, r.bottom, button, nullptr);
+    std::fflush(stdout);
+    switch (command) {
+    case IDM_CLEAR_CACHE: pruneStaleVersions(); break;
+    case IDM_CLEAR_ADDRESSES: clearAddresses(); break;
+    case IDM_EXPORT: exportAddresses(); break;
+    case IDM_IMPORT: importAddresses(); break;
+    default: break;  // dismissed
+    }
+    return true;
+}
+
+bool ConnectDialog::handleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_SIZE:
+        if (wParam == SIZE_RESTORED)
+            relayout();
+        return false;
+    case WM_WINDOWPOSCHANGED: trackWindow(); return false;
+    case WM_WINDOWPOSCHANGING: enforceMinimum(*reinterpret_cast<WINDOWPOS*>(lParam)); return false;
+    case WM_NOTIFY: onListNotify(*reinterpret_cast<const NMHDR*>(lParam)); return false;
+    default: return Dialog::handleMessage(message, wParam, lParam);
+    }
+}
+
+void ConnectDialog::onListNotify(const NMHDR& header) {
+    if (header.idFrom != kList)
+        return;
+    switch (header.code) {
+    case LVN_ITEMCHANGED: {
+        const auto& change = reinterpret_cast<const NMLISTVIEW&>(header);
+        if ((change.uNewState ^ change.uOldState) & LVIS_SELECTED)
+            selectionChanged(change.iItem, (change.uNewState & LVIS_SELECTED) != 0);
+        break;
+    }
+    case NM_DBLCLK: activate(reinterpret_cast<const NMITEMACTIVATE&>(header).iItem); break;
+    case LVN_COLUMNCLICK: setSort(reinterpret_cast<const NMLISTVIEW&>(header).iSubItem, true); break;
+    default: break;
+    }
+}
+
+void ConnectDialog::selectionChanged(int item, bool selected) {
+    if (selected) {
+        if (auto* entry = static_cast<AddressEntry*>(itemData(kList, item)))
+            showEntry(*entry);
+    }
+    enableRemove(selected);
+}
+
+void ConnectDialog::enableRemove(bool enable) {
+    HWND button = GetDlgItem(hwnd, IDC_REMOVE);
+    // A disabled button that kept the focus would leave the keyboard with nowhere to go.
+    if (!enable && GetFocus() == button)
+        SendMessageA(hwnd, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(hwnd, kList)), TRUE);
+    EnableWindow(button, enable);
+}
+
+void ConnectDialog::activate(int item) {
+    auto* entry = static_cast<AddressEntry*>(itemData(kList, item));
+    if (!entry)
+        return;  // empty space
+    showEntry(*entry);
+    if (entry->keepPassword)
+        endWith(1);
+    else
+        SendMessageA(hwnd, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(hwnd, IDC_PASSWORD)), TRUE);
+}
+
+void ConnectDialog::trackWindow() {
+    RECT outer;
+    GetWindowRect(hwnd, &outer);
+    if (minWidth == 0 && minHeight == 0) {
+        minWidth = outer.right - outer.left;
+        minHeight = outer.bottom - outer.top;
+        RECT client;
+        GetClientRect(hwnd, &client);
+        clientWidth = client.right;
+        clientHeight = client.bottom;
+    }
+    if (!IsIconic(hwnd))
+        bounds = Rect32{outer.left, outer.top, outer.right, outer.bottom};
+}
+
+void ConnectDialog::enforceMinimum(WINDOWPOS& proposed) {
+    // A minimised window is as small as the system makes it.
+    if ((proposed.flags & SWP_NOSIZE) || IsIconic(hwnd))
+        return;
+    if (minWidth != 0 && proposed.cx < minWidth)
+        proposed.cx = minWidth;
+    if (minHeight != 0 && proposed.cy < minHeight)
+        proposed.cy = minHeight;
+}
+
+void ConnectDialog::relayout() {
+    if (minWidth == 0)
+        return;  // not placed yet: nothing to measure against
+    RECT client;
+    GetClientRect(hwnd, &client);
+    const int dx = client.right - clientWidth, dy = client.bottom - clientHeight;
+    clientWidth = client.right;
+    clientHeight = client.bottom;
+    HDWP positions = BeginDeferWindowPos(9);
+    for (int button : {IDC_CONNECT, IDC_SAVE, IDC_REMOVE, IDC_TOOLS})
+        moveControl(positions, button, dx, 0);
+    for (int field : {IDC_ADDRESS, IDC_LOGIN, IDC_PASSWORD, IDC_NOTE})
+        growControl(positions, field, dx, 0);
+    growControl(positions, kList, dx, dy);
+    if (positions)
+        EndDeferWindowPos(positions);
+}
+
+// Address book in the list view.
+
+void ConnectDialog::putAddress(std::unique_ptr<AddressEntry> entry, long position) {
+    int item = -1;
+    if (position >= 0 && static_cast<size_t>(position) < addresses.size())
+        item = findItem(kList, addresses.at(position));
+    AddressEntry* stored;
+    if (item >= 0) {
+        stored = addresses.replace(position, std::move(entry));
+    } else {
+        item = static_cast<int>(SendDlgItemMessageA(hwnd, kList, LVM_GETITEMCOUNT, 0, 0));
+        stored = addresses.append(std::move(entry));
+    }
+    setCell(kList, item, 0, textOf(stored->address), stored);
+    setCell(kList, item, 1, textOf(stored->login), stored);
+    setCell(kList, item, 2, textOf(stored->note), stored);
+    selectItem(kList, -1);
+}
+
+void ConnectDialog::addFromFields() {
+    std::unique_ptr<AddressEntry> entry = readFields(false);
+    const size_t position = addresses.findAddress(*entry);
+    putAddress(std::move(entry), static_cast<long>(position));
+    resort();
+}
+
+void ConnectDialog::removeSelected() {
+    int item = firstSelected(kList);
+    if (item < 0)
+        return;
+    const auto* entry = static_cast<AddressEntry*>(itemData(kList, item));
+    deleteItem(kList, item);
+    addresses.remove(entry);
+    if (item == static_cast<int>(addresses.size()))
+        --item;
+    if (item >= 0)
+        selectItem(kList, item);
+    else
+        enableRemove(false);  // nothing left to remove
+}
+
+void ConnectDialog::clearAddresses() {
+    SendDlgItemMessageA(hwnd, kList, LVM_DELETEALLITEMS, 0, 0);
+    addresses.clear();
+    enableRemove(false);
+}
+
+void ConnectDialog::addFromRecord(const Record& record) {
+    auto entry = std::make_unique<AddressEntry>();
+    recordToEntry(record, *entry);
+    putAddress(std::move(entry), -1);
+}
+
+int CALLBACK ConnectDialog::compareAscending(LPARAM first, LPARAM second, LPARAM dialog) {
+    auto* self = reinterpret_cast<ConnectDialog*>(dialog);
+    try {
+        return self->addresses.compareAscending(reinterpret_cast<const AddressEntry*>(first),
+                                                reinterpret_cast<const AddressEntry*>(second));
+    } catch (...) {
+        if (!self->sortFailure_)
+            self->sortFailure_ = std::current_exception();
+        return 0;
+    }
+}
+
+int CALLBACK ConnectDialog::compareDescending(LPARAM first, LPARAM second, LPARAM dialog) {
+    auto* self = reinterpret_cast<ConnectDialog*>(dialog);
+    try {
+        return self->addresses.compareDescending(reinterpret_cast<const AddressEntry*>(first),
+                                                 reinterpret_cast<const AddressEntry*>(second));
+    } catch (...) {
+        if (!self->sortFailure_)
+            self->sortFailure_ = std::current_exception();
+        return 0;
+    }
+}
+
+void ConnectDialog::resort() {
+    SendDlgItemMessageA(hwnd, kList, LVM_SORTITEMS, reinterpret_cast<WPARAM>(this),
+                        reinterpret_cast<LPARAM>(addresses.sortAscending ? compareAscending : compareDescending));
+    if (sortFailure_)
+        std::rethrow_exception(std::exchange(sortFailure_, nullptr));
+}
+
+void ConnectDialog::setSort(int column, bool ascending) {
+    if (addresses.sortColumn != -1 && addresses.sortColumn == column) {
+        addresses.sortAscending = !addresses.sortAscending;
+        setColumnImage(kList, column, addresses.sortAscending ? 0 : 1);
+        resort();
+        return;
+    }
+    if (addresses.sortColumn != -1)
+        setColumnImage(kList, addresses.sortColumn, -1);
+    addresses.sortColumn = column;
+    addresses.sortAscending = ascending;
+    setColumnImage(kList, column, ascending ? 0 : 1);
+    resort();
+}
+
+// Fields.
+
+std::optional<std::string> ConnectDialog::controlText(int control) {
+    HWND window = GetDlgItem(hwnd, control);
+    if (!window)
+        return std::nullopt;
+    const int length = GetWindowTextLengthA(window);
+    std::string text(static_cast<size_t>(length) + 1, '\0');
+    const int copied = GetWindowTextA(window, &text[0], length + 1);
+    text.resize(copied > 0 ? static_cast<size_t>(copied) : 0);
+    return text;
+}
+
+std::unique_ptr<AddressEntry> ConnectDialog::readFields(bool takePassword) {
+    auto entry = std::make_unique<AddressEntry>();
+    entry->address = controlText(IDC_ADDRESS);
+    entry->login = controlText(IDC_LOGIN);
+    entry->keepPassword = isChecked(IDC_KEEP_PASSWORD);
+    if (takePassword || entry->keepPassword)
+        entry->password = controlText(IDC_PASSWORD);
+    entry->note = controlText(IDC_NOTE);
+    return entry;
+}
+
+void ConnectDialog::showEntry(const AddressEntry& entry) {
+    if (entry.address)
+        SetDlgItemTextA(hwnd, IDC_ADDRESS, entry.address->c_str());
+    if (entry.login)
+        SetDlgItemTextA(hwnd, IDC_LOGIN, entry.login->c_str());
+    if (entry.note)
+        SetDlgItemTextA(hwnd, IDC_NOTE, entry.note->c_str());
+    setChecked(IDC_KEEP_PASSWORD, entry.keepPassword);
+    SetDlgItemTextA(hwnd, IDC_PASSWORD, entry.keepPassword && entry.password ? entry.password->c_str() : "");
+}
+
+// Files.
+
+void ConnectDialog::recordToWindow(const Record& record) {
+    const WindowSettings window = ::recordToWindow(record, currentEntry);
+    if (window.bounds) {
+        RECT screen;
+        GetWindowRect(GetDesktopWindow(), &screen);
+        const Rect32 r = fitToDesktop(*window.bounds, Rect32{screen.left, screen.top, screen.right, screen.bottom});
+        SetWindowPos(hwnd, nullptr, r.left, r.top, r.right - r.left, r.bottom - r.top, SWP_NOZORDER);
+    }
+    for (int column = 0; column < WindowSettings::kColumns; ++column) {
+        if (window.columnWidths[column])
+            SendDlgItemMessageA(hwnd, kList, LVM_SETCOLUMNWIDTH, column,
+                                MAKELPARAM(*window.columnWidths[column] & 0xFFFF, 0));
+    }
+    setSort(window.sortColumn, window.sortAscending);
+}
+
+void ConnectDialog::windowToRecord(Record& record) {
+    WindowSettings window;
+    window.bounds = bounds;
+    for (int column = 0; column < WindowSettings::kColumns; ++column)
+        window.columnWidths[column] = static_cast<int>(SendDlgItemMessageA(hwnd, kList, LVM_GETCOLUMNWIDTH, column, 0));
+    window.sortColumn = addresses.sortColumn;
+    window.sortAscending = addresses.sortAscending;
+    ::windowToRecord(window, currentEntry, record);
+}
+
+bool ConnectDialog::loadFile(const char* path, bool addressesOnly) {
+    if (!::loadFile(path, addressesOnly, *this))
+        return false;
+    resort();
+    return true;
+}
+
+bool ConnectDialog::saveFile(const char* path, bool addressesOnly) {
+    if (addressesOnly)
+        return ::saveFile(path, nullptr, addresses);
+    Record window;
+    windowToRecord(window);
+    return ::saveFile(path, &window, addresses);
+}
+
+void ConnectDialog::saveSettings() {
+    currentEntry = std::move(*readFields(true));
+    char path[MAX_PATH];
+    if (settingsPath(path, sizeof path))
+        saveFile(path, false);  // a settings file that cannot be written is not worth a message
+}
+
+void ConnectDialog::exportAddresses() {
+    char file[MAX_PATH] = "addresses.tsl";
+    OPENFILENAMEA dialog = fileDialog(hwnd, file, "Export Addresses To", OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST);
+    if (!GetSaveFileNameA(&dialog)) {
+        std::printf("GetSaveFileName failed\n");
+        std::fflush(stdout);
+        return;
+    }
+    if (!saveFile(file, true))
+        fileError("Could not export addresses to %s!", file + dialog.nFileOffset);
+}
+
+void ConnectDialog::importAddresses() {
+    char file[MAX_PATH] = "addresses.tsl";
+    OPENFILENAMEA dialog = fileDialog(hwnd, file, "Import Addresses From", OFN_FILEMUSTEXIST | OFN_HIDEREADONLY);
+    if (!GetOpenFileNameA(&dialog)) {
+        std::printf("GetOpenFileName failed\n");
+        std::fflush(stdout);
+        return;
+    }
+    if (!loadFile(file, true))
+        fileError("Could not import addresses from %s - bad file!", file + dialog.nFileOffset);
+}
+
+void ConnectDialog::fileError(const char* format, const char* name) {
+    char text[128];
+    std::snprintf(text, sizeof text, format, name);
+    MessageBoxA(hwnd, text, kFileError, MB_OK | MB_ICONERROR);
+}

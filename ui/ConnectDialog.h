@@ -1,0 +1,96 @@
+#pragma once
+// The modal dialog in which the user names the router, the login and the password, with the address
+// book in a list view below the fields. It loads the settings file when it starts and saves it when
+// it ends.
+#include <windows.h>
+#include <commctrl.h>
+
+#include <exception>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "base/Handles.h"
+#include "settings/AddressBook.h"
+#include "settings/AddressEntry.h"
+#include "settings/RecordFile.h"
+#include "settings/WindowSettings.h"
+#include "ui/Dialog.h"
+
+struct ImageListTraits {
+    using Type = HIMAGELIST;
+    static Type invalid() { return nullptr; }
+    static void close(Type h) { ImageList_Destroy(h); }
+};
+using ImageList = UniqueHandle<ImageListTraits>;
+
+class ConnectDialog : public Dialog, public RecordTarget {
+public:
+    ConnectDialog() = default;
+    ~ConnectDialog() override;
+
+    // Stores the entry at `position`, replacing the entry there when the view shows it, or at the end.
+    void putAddress(std::unique_ptr<AddressEntry> entry, long position);
+    // Save: the fields as an entry, replacing a stored one with the same address and login.
+    void addFromFields();
+    // Remove: the selected entry goes; the selection moves to the item that takes its place.
+    void removeSelected();
+    void clearAddresses();
+    void resort();
+    // Sorts by the column; the column already sorted flips its direction instead.
+    void setSort(int column, bool ascending);
+
+    // The fields as a new entry; the password only when asked for or kept.
+    std::unique_ptr<AddressEntry> readFields(bool takePassword);
+    // Fills the fields from the entry; an absent text leaves its field as it was.
+    void showEntry(const AddressEntry& entry);
+
+    // RecordTarget: what a settings or address file holds, as it is read.
+    void addFromRecord(const Record& record) override;
+    void recordToWindow(const Record& record) override;
+    void windowToRecord(Record& record);
+
+    // Both resort the view after a successful read; false when the file cannot be used.
+    bool loadFile(const char* path, bool addressesOnly);
+    bool saveFile(const char* path, bool addressesOnly);
+    // The fields become currentEntry (the password in any case) and the settings file is written.
+    void saveSettings();
+    // Tools menu: the address book to and from a file chosen in the common file dialogs.
+    void exportAddresses();
+    void importAddresses();
+
+    AddressEntry currentEntry;  // preset by the caller before the run, read after it
+    AddressBook addresses;
+    Rect32 bounds;  // outer rectangle when last moved or sized while not minimised
+    int clientWidth = 0, clientHeight = 0;
+    int minWidth = 0, minHeight = 0;
+
+protected:
+    bool onInitDialog(WPARAM wParam, LPARAM lParam) override;
+    bool onCommand(WPARAM wParam, LPARAM lParam) override;
+    int templateId() override;
+    bool handleMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
+
+    // List-view sort callbacks; the dialog is the sort parameter. They never throw.
+    static int CALLBACK compareAscending(LPARAM first, LPARAM second, LPARAM dialog);
+    static int CALLBACK compareDescending(LPARAM first, LPARAM second, LPARAM dialog);
+
+private:
+    void loadSettings();
+    bool showToolsMenu();
+    void onListNotify(const NMHDR& header);
+    void selectionChanged(int item, bool selected);
+    void enableRemove(bool enable);
+    void activate(int item);
+    void trackWindow();
+    void enforceMinimum(WINDOWPOS& proposed);
+    void relayout();
+    std::optional<std::string> controlText(int control);
+    // Saves the settings and ends the run with the result.
+    void endWith(int result);
+    // The file dialogs' failure box; `name` is the file-name part of the chosen path.
+    void fileError(const char* format, const char* name);
+
+    ImageList sortImages_;
+    std::exception_ptr sortFailure_;  // raised again once the list view's sort has returned
+};
