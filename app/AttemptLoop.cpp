@@ -30,8 +30,16 @@ bool AttemptLoop::pass() {
     preset(dialog.currentEntry.login, values.login);
     preset(dialog.currentEntry.password, values.password);
     // With all three values given the dialog, and so the settings file, stays out of the way.
-    if (values.argumentCount < 3 && ask(dialog) == IDCANCEL)
-        return false;
+    if (values.argumentCount < 3) {
+        const INT_PTR answer = ask(dialog);
+        if (answer == IDCANCEL)
+            return false;
+        // No window means no way to ask again: going on would show the same failure for ever.
+        if (answer == -1) {
+            report("Could not open the connect dialog");
+            return false;
+        }
+    }
     takeBack(values.address, dialog.currentEntry.address);
     takeBack(values.login, dialog.currentEntry.login);
     takeBack(values.password, dialog.currentEntry.password);

@@ -17,7 +17,7 @@ public:
     explicit AttemptLoop(ConnectionValues& values) : values(values) {}
     virtual ~AttemptLoop() = default;
 
-    // -1 once "run" has returned; 1 when the user cancelled the connect dialog.
+    // -1 once "run" has returned; 1 when the user cancelled the connect dialog or it could not be shown.
     int run();
 
 protected:

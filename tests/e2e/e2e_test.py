@@ -201,8 +201,10 @@ class TarselCase(unittest.TestCase):
         self.servers.append(server)
         return server
 
-    def tarsel(self, *args, timeout=90):
-        return wine(["tarsel.exe"] + list(args), timeout=timeout, env=self.env)
+    def tarsel(self, *args, timeout=90, cwd=None):
+        # From another folder the program is named by its full path.
+        program = windows_path(os.path.join(BIN, "tarsel.exe")) if cwd else "tarsel.exe"
+        return wine([program] + list(args), timeout=timeout, env=self.env, cwd=cwd)
 
     def cache(self, version):
         return os.path.join(self.app_data, "Dunmoral", "tarsel", version)
@@ -213,12 +215,12 @@ class TarselCase(unittest.TestCase):
         with open(self.run_log) as f:
             return f.read().splitlines()
 
-    def box(self, *args, timeout=90):
+    def box(self, *args, timeout=90, cwd=None):
         """Runs tarsel.exe while boxwatch waits for the error box, then cancels the connect dialog that
         follows it; returns (status, output, box text)."""
         watcher = start_wine(["boxwatch.exe"] + BOXWATCH_ERROR_BOX)
         canceller = start_wine(["boxwatch.exe", "--timeout", "60", "esc", CONNECT_CAPTION])
-        status, out = self.tarsel(*args, timeout=timeout)
+        status, out = self.tarsel(*args, timeout=timeout, cwd=cwd)
         _, text = finish(watcher)
         self.assertEqual(0, finish(canceller)[0], "no connect dialog after the error box")
         return status, out, text.rstrip("\r\n")
@@ -720,13 +722,9 @@ class CacheTrustTest(TarselCase):
         with open(os.path.join(downloads, "panel.crc"), "w") as f:
             f.write("%d\n" % self.crcs("1.0")["panel.dll.gz"])
 
-        watcher = start_wine(["boxwatch.exe"] + BOXWATCH_ERROR_BOX)
-        status, out = wine([windows_path(os.path.join(BIN, "tarsel.exe")), "127.0.0.1:%d" % router.port, "admin",
-                            "secret"], timeout=90, env=self.env, cwd=downloads)
-        _, text = finish(watcher)
+        status, out, text = self.box("127.0.0.1:%d" % router.port, "admin", "secret", cwd=downloads)
         self.assertEqual(1, status, out)
-        self.assertEqual("Could not use the plugin cache " + windows_path(os.path.join(root, "1.0")),
-                         text.rstrip("\r\n"))
+        self.assertEqual("Could not use the plugin cache " + windows_path(os.path.join(root, "1.0")), text)
         self.assertNotIn("linking", out)
         self.assertEqual([], self.run_calls())
         self.assertEqual(["GET /tarsel HTTP/1.0"], router.requests())
