@@ -20,6 +20,13 @@ void pollMessages() {
         handle(msg);
 }
 
+bool pumpUntilSignalled(HANDLE object, DWORD timeoutMs) {
+    pollMessages();
+    // MWMO_INPUTAVAILABLE: messages left over from a flood (more than 10) end the wait at once too,
+    // not only those that arrive from now on.
+    return MsgWaitForMultipleObjectsEx(1, &object, timeoutMs, QS_ALLINPUT, MWMO_INPUTAVAILABLE) == WAIT_OBJECT_0;
+}
+
 bool waitForMessage(MSG& msg, UINT messageId) {
     for (;;) {
         const BOOL got = GetMessageA(&msg, nullptr, 0, 0);
