@@ -21,10 +21,12 @@ void pollMessages() {
 }
 
 bool pumpUntilSignalled(HANDLE object, DWORD timeoutMs) {
-    pollMessages();
     // MWMO_INPUTAVAILABLE: messages left over from a flood (more than 10) end the wait at once too,
     // not only those that arrive from now on.
-    return MsgWaitForMultipleObjectsEx(1, &object, timeoutMs, QS_ALLINPUT, MWMO_INPUTAVAILABLE) == WAIT_OBJECT_0;
+    if (MsgWaitForMultipleObjectsEx(1, &object, timeoutMs, QS_ALLINPUT, MWMO_INPUTAVAILABLE) == WAIT_OBJECT_0)
+        return true;
+    pollMessages();
+    return false;
 }
 
 bool waitForMessage(MSG& msg, UINT messageId) {

@@ -22,6 +22,8 @@ constexpr uint32_t kChunk = 4096;
 constexpr uint32_t kReceiveSize = 16 * kChunk;
 // A lost socket event must not hold a fetch for ever: look at the socket now and then regardless.
 constexpr DWORD kSafetyWakeMs = 1000;
+// While data keeps coming the fetch never sleeps; it still handles window messages this often.
+constexpr DWORD kPumpIntervalMs = 20;
 
 // A hidden message-only window, for a look-up started while no modeless dialog is showing: the
 // completion message needs a window, or the wait for it never ends.
@@ -63,28 +65,36 @@ public:
         return WSAEventSelect(socket_, event_, events) == 0 ? 0 : WSAGetLastError();
     }
 
-    // Keeps the dialogs serviced while sleeping until the socket reports an event, a window message
-    // comes, or the safety wake-up is due. The events seen are in `seen` (none for the other two).
-    void wait(WSANETWORKEVENTS& seen) {
-        seen = WSANETWORKEVENTS{};
+    // Sleeps until the socket reports an event, handling the window messages that come meanwhile;
+    // at the latest after the safety interval.
+    void wait() {
         // Reading the events also resets the event object. A read after this sees every byte that
         // came before, and the next byte signals again, since that read re-enables FD_READ.
-        if (pumpUntilSignalled(event_, kSafetyWakeMs))
-            WSAEnumNetworkEvents(socket_, event_, &seen);
+        WSANETWORKEVENTS events{};
+        if (!pumpUntilSignalled(event_, kSafetyWakeMs) || WSAEnumNetworkEvents(socket_, event_, &events) != 0)
+            return;
+        seen_ |= events.lNetworkEvents;
+        if (events.lNetworkEvents & FD_CONNECT)
+            connectError_ = events.iErrorCode[FD_CONNECT_BIT];
     }
+    // Whether the socket has reported `event` (FD_CONNECT, FD_CLOSE) since it was selected.
+    bool seen(long event) const { return (seen_ & event) != 0; }
+    // The error number that came with FD_CONNECT.
+    int connectError() const { return connectError_; }
 
 private:
     SOCKET socket_;
     WSAEVENT event_;
+    long seen_ = 0;
+    int connectError_ = 0;
 };
 
 // The outcome of a connect that is under way: 0 once connected, else the error number.
 int awaitConnection(SOCKET s, SocketEvents& events) {
     for (;;) {
-        WSANETWORKEVENTS seen;
-        events.wait(seen);
-        if (seen.lNetworkEvents & FD_CONNECT)
-            return seen.iErrorCode[FD_CONNECT_BIT];
+        events.wait();
+        if (events.seen(FD_CONNECT))
+            return events.connectError();
         // Woken by a message or the safety wake-up: ask the socket itself, without waiting.
         fd_set ready;
         FD_ZERO(&ready);
@@ -204,33 +214,42 @@ void WebFetcher::fetch(uint32_t address, uint16_t port, const char* path) {
             deliver(received, length);
     };
 
+    DWORD lastPump = GetTickCount();
     for (;;) {
         if (next > 0) {
             std::memmove(received, received + next, filled - next);
             filled -= next;
             next = 0;
         }
-        const int count = recv(s, received + filled, static_cast<int>(sizeof received - filled), 0);
+        const int wanted = static_cast<int>(sizeof received - filled);
+        const int count = recv(s, received + filled, wanted, 0);
         if (count == SOCKET_ERROR) {
             if (WSAGetLastError() != WSAEWOULDBLOCK)
                 raiseFetchError(Disconnected, nullptr, address, port, path);
-            WSANETWORKEVENTS seen;
-            events.wait(seen);
+            events.wait();
+            lastPump = GetTickCount();
             continue;
         }
         if (count == 0)
             break;  // the server has closed: the body ends here
         filled += count;
-        if (!headerDone) {
-            if (filled < kChunk)
-                continue;
+        if (!headerDone && filled >= kChunk) {
             finishHeader(kChunk);
             next = kChunk;
         }
-        for (; filled - next >= kChunk; next += kChunk)
+        for (; headerDone && filled - next >= kChunk; next += kChunk)
             deliver(received + next, kChunk);
-        // A transfer fast enough never to wait still keeps the dialogs serviced, Close included.
-        pollMessages();
+        // A transfer fast enough never to sleep still keeps the dialogs serviced, Close included.
+        if (GetTickCount() - lastPump >= kPumpIntervalMs) {
+            pollMessages();
+            lastPump = GetTickCount();
+        }
+        // A short read took all there was: sleep until more comes rather than ask again at once.
+        // After FD_CLOSE no event comes any more: the socket is read on until it ends.
+        if (count < wanted && !events.seen(FD_CLOSE)) {
+            events.wait();
+            lastPump = GetTickCount();
+        }
     }
 
     if (!headerDone) {
