@@ -9,8 +9,8 @@
 
 #include "base/Exception.h"
 #include "base/Handles.h"
-#include "net/HttpHeader.h"
 #include "base/MessagePump.h"
+#include "net/HttpHeader.h"
 
 namespace {
 
