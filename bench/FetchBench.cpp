@@ -173,6 +173,46 @@ protected:
     void handleData(const char*, uint32_t) override {}
 };
 
+// The fetch with CompFileFetcher's work, but its output written 64 KB at a time instead of a write
+// for every chunk: shows what the sink's small writes cost. Knows only the bench's own gzip header.
+class BatchedInflater : public WebFetcher {
+public:
+    explicit BatchedInflater(const char* fileName)
+        : file_(CreateFileA(fileName, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr)) {
+        inflateInit2(&stream_, -15);
+        stream_.next_out = output_;
+        stream_.avail_out = sizeof output_;
+    }
+    ~BatchedInflater() { inflateEnd(&stream_); }
+    uLong inflated() const { return stream_.total_out; }
+    void flush() {
+        DWORD written = 0;
+        WriteFile(file_.get(), output_, static_cast<DWORD>(sizeof output_ - stream_.avail_out), &written, nullptr);
+        stream_.next_out = output_;
+        stream_.avail_out = sizeof output_;
+    }
+
+protected:
+    void handleData(const char* bytes, uint32_t length) override {
+        const uint32_t skip = headerLeft_ < length ? headerLeft_ : length;
+        headerLeft_ -= skip;
+        stream_.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes + skip));
+        stream_.avail_in = length - skip;
+        while (stream_.avail_in > 0 && !ended_) {
+            ended_ = inflate(&stream_, Z_NO_FLUSH) != Z_OK;
+            if (stream_.avail_out == 0)
+                flush();
+        }
+    }
+
+private:
+    FileHandle file_;
+    z_stream stream_{};
+    unsigned char output_[65536];
+    uint32_t headerLeft_ = 10;
+    bool ended_ = false;
+};
+
 // The receiving alone: one blocking connection, large reads, nothing done with the bytes.
 bool plainReceive(uint16_t port) {
     Socket s(socket(AF_INET, SOCK_STREAM, 0));
@@ -194,6 +234,7 @@ bool plainReceive(uint16_t port) {
 struct Throughput {
     double fetcher = 0;  // MB/s of compressed body, best of the rounds
     double plain = 0;
+    double batched = 0;  // the fetch with the sink's output written 64 KB at a time
     bool ok = true;
 };
 
@@ -216,9 +257,23 @@ Throughput compareThroughput(const char* name, const std::string& data) {
         t.plain = std::max(t.plain, gz.size() / 1e6 / s.wall());
         printSpan("blocking recv + inflate", s);
     }
-    // Where the time goes: the same two without the inflating and writing.
-    for (int round = 0; round < 2; ++round) {
+    // Where the time goes: the fetch with fewer writes, and the same two without inflating and writing.
+    for (int round = 0; round < 3; ++round) {
         Span s{now(), {}};
+        try {
+            BatchedInflater fetcher("bench-batched.out");
+            fetcher.fetch(htonl(INADDR_LOOPBACK), server.port(), "/tarsel/bench.gz");
+            fetcher.flush();
+            if (fetcher.inflated() != data.size())
+                std::printf("  batched inflate gave %lu bytes\n", fetcher.inflated());
+        } catch (const std::exception& e) {
+            std::printf("  fetch failed: %s\n", e.what());
+        }
+        s.end = now();
+        DeleteFileA("bench-batched.out");
+        printSpan("fetch + inflate, 64 KB writes", s);
+        t.batched = std::max(t.batched, gz.size() / 1e6 / s.wall());
+        s.start = now();
         try {
             DroppingFetcher fetcher;
             fetcher.fetch(htonl(INADDR_LOOPBACK), server.port(), "/tarsel/bench.gz");
@@ -322,19 +377,21 @@ StartUp compareStartUp() {
     char tarsel[128];
     std::snprintf(tarsel, sizeof tarsel, "tarsel.exe 127.0.0.1:%u admin secret", static_cast<unsigned>(router.port()));
     StartUp result;
-    if (library.empty() || timedRun(tarsel, static_cast<DWORD>(-1)) < 0)  // fills the cache
+    if (library.empty() || timedRun(tarsel, static_cast<DWORD>(-1)) < 0)  // fills the cache if need be
         return result;
+    const size_t requestsBefore = router.requests().size();
     std::vector<double> tarselTimes, bareTimes;
     for (int round = 0; round < 7; ++round) {
         tarselTimes.push_back(timedRun(tarsel, static_cast<DWORD>(-1)));
         bareTimes.push_back(timedRun("bare_window.exe", 0));
     }
-    const size_t requestsBefore = router.requests().size();
     if (*std::min_element(tarselTimes.begin(), tarselTimes.end()) < 0 ||
         *std::min_element(bareTimes.begin(), bareTimes.end()) < 0)
         return result;
-    if (requestsBefore != 2 + 7) {  // first run: index and plugin; then the index alone
-        std::printf("  unexpected requests: %u\n", static_cast<unsigned>(requestsBefore));
+    const std::vector<std::string> requests = router.requests();
+    const std::vector<std::string> indexOnly(7, "GET /tarsel HTTP/1.0");
+    if (std::vector<std::string>(requests.begin() + requestsBefore, requests.end()) != indexOnly) {
+        std::printf("  the timed runs asked for more than the index\n");
         return result;
     }
     result.tarsel = median(tarselTimes);
@@ -405,7 +462,10 @@ Goal throughputGoal(const char* name, const char* goal, const std::string& data)
         return {goal, "no body to measure", false};
     const Throughput t = compareThroughput(name, data);
     const double ratio = t.fetcher / t.plain;
-    return {goal, text("%.2fx (%.0f MB/s vs %.0f MB/s of gzip)", ratio, t.fetcher, t.plain), t.ok && ratio >= 0.9};
+    return {
+        goal,
+        text("%.2fx (%.0f vs %.0f MB/s of gzip; 64 KB writes: %.2fx)", ratio, t.fetcher, t.plain, t.batched / t.plain),
+        t.ok && ratio >= 0.9};
 }
 
 Goal startUpGoal() {
@@ -446,9 +506,9 @@ int main(int argc, char** argv) {
         goals.push_back(startUpGoal());
 
     bool allMet = true;
-    std::printf("\n%-46s %-44s %s\n", "Goal", "Measured", "Verdict");
+    std::printf("\n%-46s %-56s %s\n", "Goal", "Measured", "Verdict");
     for (const Goal& g : goals) {
-        std::printf("%-46s %-44s %s\n", g.name.c_str(), g.measured.c_str(), g.met ? "met" : "NOT MET");
+        std::printf("%-46s %-56s %s\n", g.name.c_str(), g.measured.c_str(), g.met ? "met" : "NOT MET");
         allMet = allMet && g.met;
     }
     return allMet ? 0 : 1;
