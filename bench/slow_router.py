@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
-"""A router that sends slowly, for the benchmark: answers every request on 127.0.0.1 with one gzip
-body at 200 KB/s, in 4 KB pieces on a fixed schedule. It runs outside Wine, as a real router does,
-so that the CPU time the benchmark reads is the client's alone. Stops by itself after 15 minutes.
+"""A slow router for the benchmark, on 127.0.0.1: answers "/stall" after 10 seconds of silence, and
+every other path with one gzip body at 200 KB/s, in 4 KB pieces on a fixed schedule. It runs
+outside Wine, as a real router does, so that the CPU time the benchmark reads is the client's
+alone. Stops by itself after 15 minutes.
 
 usage: slow_router.py PORT_FILE   (the port is written there once listening)
 """
@@ -15,6 +16,7 @@ import time
 RATE = 200_000  # bytes per second
 PIECE = 4096
 LIFETIME = 900  # seconds
+STALL = 10  # seconds
 
 
 def serve(client, response):
@@ -26,6 +28,9 @@ def serve(client, response):
             if not data:
                 return
             request += data
+        if request.startswith(b"GET /stall "):
+            time.sleep(STALL)
+            response = b"HTTP/1.0 200 OK\r\n\r\nlate"
         start = time.monotonic()
         try:
             for at in range(0, len(response), PIECE):
