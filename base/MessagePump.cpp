@@ -20,6 +20,15 @@ void pollMessages() {
         handle(msg);
 }
 
+bool pumpUntilSignalled(HANDLE object, DWORD timeoutMs) {
+    // MWMO_INPUTAVAILABLE: messages left over from a flood (more than 10) end the wait at once too,
+    // not only those that arrive from now on.
+    if (MsgWaitForMultipleObjectsEx(1, &object, timeoutMs, QS_ALLINPUT, MWMO_INPUTAVAILABLE) == WAIT_OBJECT_0)
+        return true;
+    pollMessages();
+    return false;
+}
+
 bool waitForMessage(MSG& msg, UINT messageId) {
     for (;;) {
         const BOOL got = GetMessageA(&msg, nullptr, 0, 0);

@@ -4,17 +4,26 @@
 #include "net/WebFetcher.h"
 
 #include <cstdio>
+#include <cstring>
 #include <memory>
 
 #include "base/Exception.h"
 #include "base/Handles.h"
-#include "net/HttpHeader.h"
 #include "base/MessagePump.h"
+#include "net/HttpHeader.h"
 
 namespace {
 
 constexpr UINT kLookupDone = WM_USER + 1;
-constexpr long kPollMicroseconds = 100;
+// The header is read from the first 4096 bytes of the response and the body reaches the sink in
+// chunks of that size, as the progress dialog counts them; the socket itself is read in larger
+// pieces, so that a fast transfer needs few system calls.
+constexpr uint32_t kChunk = 4096;
+constexpr uint32_t kReceiveSize = 16 * kChunk;
+// A lost socket event must not hold a fetch for ever: look at the socket now and then regardless.
+constexpr DWORD kSafetyWakeMs = 1000;
+// While data keeps coming the fetch never sleeps; it still handles window messages this often.
+constexpr DWORD kPumpIntervalMs = 20;
 
 // A hidden message-only window, for a look-up started while no modeless dialog is showing: the
 // completion message needs a window, or the wait for it never ends.
@@ -35,18 +44,76 @@ private:
     HWND hwnd_;
 };
 
-// One pass of a network wait: keep the dialogs serviced, then look at the socket very briefly.
-int pollSocket(SOCKET s, bool forConnect) {
-    fd_set ready;
-    fd_set failed;
-    FD_ZERO(&ready);
-    FD_SET(s, &ready);
-    failed = ready;
-    pollMessages();
-    timeval wait{0, kPollMicroseconds};
-    if (forConnect)
-        return select(0, nullptr, &ready, &failed, &wait);
-    return select(0, &ready, nullptr, nullptr, &wait);
+// Lets the socket's network events wake the thread together with its window messages. While it
+// lives the socket is non-blocking: a read that would block fails with WSAEWOULDBLOCK instead.
+class SocketEvents {
+public:
+    explicit SocketEvents(SOCKET s) : socket_(s), event_(WSACreateEvent()) {}
+    ~SocketEvents() {
+        if (event_ != WSA_INVALID_EVENT) {
+            WSAEventSelect(socket_, nullptr, 0);
+            WSACloseEvent(event_);
+        }
+    }
+    SocketEvents(const SocketEvents&) = delete;
+    SocketEvents& operator=(const SocketEvents&) = delete;
+
+    // 0, or the error number of the failure.
+    int select(long events) {
+        if (event_ == WSA_INVALID_EVENT)
+            return WSAGetLastError();
+        return WSAEventSelect(socket_, event_, events) == 0 ? 0 : WSAGetLastError();
+    }
+
+    // Sleeps until the socket reports an event, handling the window messages that come meanwhile;
+    // at the latest after the safety interval.
+    void wait() {
+        // Reading the events also resets the event object. A read after this sees every byte that
+        // came before, and the next byte signals again, since that read re-enables FD_READ.
+        WSANETWORKEVENTS events{};
+        if (!pumpUntilSignalled(event_, kSafetyWakeMs) || WSAEnumNetworkEvents(socket_, event_, &events) != 0)
+            return;
+        seen_ |= events.lNetworkEvents;
+        if (events.lNetworkEvents & FD_CONNECT)
+            connectError_ = events.iErrorCode[FD_CONNECT_BIT];
+    }
+    // Whether the socket has reported `event` (FD_CONNECT, FD_CLOSE) since it was selected.
+    bool seen(long event) const { return (seen_ & event) != 0; }
+    // The error number that came with FD_CONNECT.
+    int connectError() const { return connectError_; }
+
+private:
+    SOCKET socket_;
+    WSAEVENT event_;
+    long seen_ = 0;
+    int connectError_ = 0;
+};
+
+// The outcome of a connect that is under way: 0 once connected, else the error number.
+int awaitConnection(SOCKET s, SocketEvents& events) {
+    for (;;) {
+        events.wait();
+        if (events.seen(FD_CONNECT))
+            return events.connectError();
+        // Woken by a message or the safety wake-up: ask the socket itself, without waiting.
+        fd_set ready;
+        FD_ZERO(&ready);
+        FD_SET(s, &ready);
+        fd_set failed = ready;
+        timeval now{0, 0};
+        const int result = select(0, nullptr, &ready, &failed, &now);
+        if (result == 0)
+            continue;
+        const int selectError = result == SOCKET_ERROR ? WSAGetLastError() : 0;
+        int error = 0;
+        int size = sizeof error;
+        if (getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &size) != 0)
+            error = WSAGetLastError();
+        // A failed select with no pending socket error still means no connection.
+        if (error == 0 && result == SOCKET_ERROR)
+            error = selectError ? selectError : WSAENOTCONN;
+        return error;
+    }
 }
 
 }  // namespace
@@ -101,88 +168,102 @@ void WebFetcher::fetch(uint32_t address, uint16_t port, const char* path) {
 
     Socket connection(socket(AF_INET, SOCK_STREAM, 0));
     const SOCKET s = connection.get();
-    u_long nonBlocking = 1;
-    ioctlsocket(s, FIONBIO, &nonBlocking);
+    SocketEvents events(s);
     sockaddr_in peer{};
     peer.sin_family = AF_INET;
     peer.sin_port = htons(port);
     peer.sin_addr.s_addr = address;
 
     std::fflush(stdout);
-    if (connect(s, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) != 0) {
-        int error = WSAGetLastError();
-        if (error == WSAEWOULDBLOCK) {
-            int ready;
-            while ((ready = pollSocket(s, true)) == 0) {
-            }
-            const int selectError = ready == SOCKET_ERROR ? WSAGetLastError() : 0;
-            error = 0;
-            int size = sizeof error;
-            if (getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &size) != 0)
-                error = WSAGetLastError();
-            // A failed select with no pending socket error still means no connection.
-            if (error == 0 && ready == SOCKET_ERROR)
-                error = selectError ? selectError : WSAENOTCONN;
-        }
-        if (error != 0)
-            throw Exception::format("Could not connect to IP %s (port %u) - %s!", addressText(address),
-                                    static_cast<unsigned>(port), connectErrorText(error));
+    int error = events.select(FD_CONNECT | FD_READ | FD_CLOSE);
+    if (error == 0 && connect(s, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) != 0) {
+        error = WSAGetLastError();
+        if (error == WSAEWOULDBLOCK)
+            error = awaitConnection(s, events);
     }
-    u_long blocking = 0;
-    ioctlsocket(s, FIONBIO, &blocking);
+    if (error != 0)
+        throw Exception::format("Could not connect to IP %s (port %u) - %s!", addressText(address),
+                                static_cast<unsigned>(port), connectErrorText(error));
 
     std::printf("getting %s\n", path);
     std::fflush(stdout);
     send(s, request, requestLength, 0);  // a broken connection shows when receiving
 
-    char buffer[4096];
+    // received[next, filled) is not delivered yet; before the header is parsed, next is 0.
+    char received[kReceiveSize];
     uint32_t filled = 0;
+    uint32_t next = 0;
     bool headerDone = false;
     bool bodySeen = false;
-    auto deliver = [&] {
-        handleData(buffer, filled);
+    auto deliver = [&](const char* bytes, uint32_t length) {
+        handleData(bytes, length);
         if (listener)
-            listener->bytesReceived(filled);
+            listener->bytesReceived(length);
         bodySeen = true;
-        filled = 0;
     };
-    // Parses the buffered header; false when it ended with the buffer and the body is still to come.
-    auto finishHeader = [&] {
-        const int result = parseHeader(buffer, filled);
+    // Parses the header from the first `length` bytes and delivers the body bytes that follow it
+    // there; a header that does not end within them is no response.
+    auto finishHeader = [&](uint32_t length) {
+        const int result = parseHeader(received, length);
         if (result < 0)
-            raiseFetchError(static_cast<FetchError>(result), buffer, address, port, path);
+            raiseFetchError(static_cast<FetchError>(result), received, address, port, path);
         if (result == 0)
             raiseFetchError(NoResponse, nullptr, address, port, path);
         headerDone = true;
-        return filled > 0;
+        if (length > 0)
+            deliver(received, length);
     };
 
+    DWORD lastPump = GetTickCount();
     for (;;) {
-        while (pollSocket(s, false) == 0) {
+        if (next > 0) {
+            std::memmove(received, received + next, filled - next);
+            filled -= next;
+            next = 0;
         }
-        const int received = recv(s, buffer + filled, static_cast<int>(sizeof buffer - filled), 0);
-        if (received == SOCKET_ERROR)
-            raiseFetchError(Disconnected, nullptr, address, port, path);
-        if (received > 0) {
-            filled += received;
-            if (filled < sizeof buffer)
-                continue;
-            if (!headerDone && !finishHeader())
-                continue;  // the header filled the buffer exactly; the body follows in the next one
-            deliver();
+        const int wanted = static_cast<int>(sizeof received - filled);
+        const int count = recv(s, received + filled, wanted, 0);
+        if (count == SOCKET_ERROR) {
+            if (WSAGetLastError() != WSAEWOULDBLOCK)
+                raiseFetchError(Disconnected, nullptr, address, port, path);
+            events.wait();
+            lastPump = GetTickCount();
             continue;
         }
-        // The server has closed: the body ends here.
-        if (filled == 0) {
-            if (headerDone && !bodySeen)
-                raiseFetchError(NoResponse, nullptr, address, port, path);
-            return;
+        if (count == 0)
+            break;  // the server has closed: the body ends here
+        filled += count;
+        if (!headerDone && filled >= kChunk) {
+            finishHeader(kChunk);
+            next = kChunk;
         }
-        if (!headerDone && !finishHeader())
+        for (; headerDone && filled - next >= kChunk; next += kChunk)
+            deliver(received + next, kChunk);
+        // A transfer fast enough never to sleep still keeps the dialogs serviced, Close included.
+        if (GetTickCount() - lastPump >= kPumpIntervalMs) {
+            pollMessages();
+            lastPump = GetTickCount();
+        }
+        // A short read took all there was: sleep until more comes rather than ask again at once.
+        // After FD_CLOSE no event comes any more: the socket is read on until it ends.
+        if (count < wanted && !events.seen(FD_CLOSE)) {
+            events.wait();
+            lastPump = GetTickCount();
+        }
+    }
+
+    if (!headerDone) {
+        if (filled == 0)
+            return;  // closed without a byte: nothing delivered, nothing wrong
+        finishHeader(filled);
+        if (!bodySeen)
             raiseFetchError(NoResponse, nullptr, address, port, path);
-        deliver();
         return;
     }
+    if (filled > next)
+        deliver(received + next, filled - next);
+    else if (!bodySeen)
+        raiseFetchError(NoResponse, nullptr, address, port, path);
 }
 
 void WebFetcher::handleData(const char* bytes, uint32_t length) { std::fwrite(bytes, 1, length, stdout); }

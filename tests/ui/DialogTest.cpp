@@ -3,10 +3,13 @@
 #include <commctrl.h>
 
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "base/Handles.h"
+#include "base/MessagePump.h"
 #include "ui/Dialog.h"
 #include "ui/resource.h"
 
@@ -56,6 +59,38 @@ TEST(PumpTest, PollHandlesAtMostTenMessagesPerCall) {
     EXPECT_EQ(25u, window.seen.size());
     pollMessages();  // nothing queued: returns at once
     EXPECT_EQ(25u, window.seen.size());
+}
+
+// The network waits sleep in pumpUntilSignalled: it must wake for messages, also for those left over
+// from a flood, handle at most 10 of them per call, and tell a signalled object apart.
+TEST(PumpTest, EventWaitWakesForMessagesAndHandlesTenPerCall) {
+    CountingWindow window;
+    drainQueue();
+    FileHandle idle(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    FileHandle finished(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    // Should a wait sleep through queued messages, this wakes it as signalled, and the test fails.
+    std::thread watchdog([&] {
+        if (WaitForSingleObject(finished.get(), 10000) == WAIT_TIMEOUT)
+            SetEvent(idle.get());
+    });
+    for (int i = 0; i < 25; ++i)
+        PostMessageA(window.hwnd, WM_USER + 10, i, 0);
+    for (size_t handled : {10u, 20u, 25u}) {
+        EXPECT_FALSE(pumpUntilSignalled(idle.get(), INFINITE));
+        EXPECT_EQ(handled, window.seen.size());
+    }
+    // A message from another thread wakes an empty wait.
+    std::thread poster([&] {
+        Sleep(50);
+        PostMessageA(window.hwnd, WM_USER + 11, 0, 0);
+    });
+    EXPECT_FALSE(pumpUntilSignalled(idle.get(), INFINITE));
+    poster.join();
+    EXPECT_EQ(26u, window.seen.size());
+    SetEvent(finished.get());
+    watchdog.join();
+    EXPECT_TRUE(pumpUntilSignalled(finished.get(), INFINITE));
+    EXPECT_FALSE(pumpUntilSignalled(idle.get(), 0));  // nothing queued, nothing signalled: the time-out
 }
 
 TEST(PumpTest, WaitReturnsTheWantedMessageUndispatched) {
