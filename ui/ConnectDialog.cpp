@@ -236,13 +236,18 @@ void ConnectDialog::putAddress(std::unique_ptr<AddressEntry> entry, long positio
     int item = -1;
     if (position >= 0 && static_cast<size_t>(position) < addresses.size())
         item = findItem(kList, addresses.at(position));
-    AddressEntry* stored;
-    if (item >= 0) {
-        stored = addresses.replace(position, std::move(entry));
-    } else {
-        item = static_cast<int>(SendDlgItemMessageA(hwnd, kList, LVM_GETITEMCOUNT, 0, 0));
-        stored = addresses.append(std::move(entry));
-    }
+    if (item >= 0)
+        showItem(item, addresses.replace(position, std::move(entry)));
+    else
+        showAppended(addresses.append(std::move(entry)));
+}
+
+void ConnectDialog::showAppended(AddressEntry* stored) {
+    // The book has just grown by this entry; the view gets its item at the end.
+    showItem(static_cast<int>(addresses.size()) - 1, stored);
+}
+
+void ConnectDialog::showItem(int item, AddressEntry* stored) {
     setCell(kList, item, 0, textOf(stored->address), stored);
     setCell(kList, item, 1, textOf(stored->login), stored);
     setCell(kList, item, 2, textOf(stored->note), stored);
@@ -277,11 +282,7 @@ void ConnectDialog::clearAddresses() {
     enableRemove(false);
 }
 
-void ConnectDialog::addFromRecord(const Record& record) {
-    auto entry = std::make_unique<AddressEntry>();
-    recordToEntry(record, *entry);
-    putAddress(std::move(entry), -1);
-}
+void ConnectDialog::addFromRecord(const Record& record) { showAppended(addresses.addFromRecord(record)); }
 
 int CALLBACK ConnectDialog::compareAscending(LPARAM first, LPARAM second, LPARAM dialog) {
     auto* self = reinterpret_cast<ConnectDialog*>(dialog);

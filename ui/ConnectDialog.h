@@ -77,6 +77,10 @@ protected:
 
 private:
     void loadSettings();
+    // The entry's texts in the view's item, nothing selected afterwards.
+    void showItem(int item, AddressEntry* stored);
+    // The same for the entry the book has just appended: the view's last item.
+    void showAppended(AddressEntry* stored);
     bool showToolsMenu();
     void onListNotify(const NMHDR& header);
     void selectionChanged(int item, bool selected);
