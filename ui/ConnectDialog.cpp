@@ -3,6 +3,7 @@
 #include <commdlg.h>
 
 #include <cstdio>
+#include <cstring>
 #include <initializer_list>
 #include <utility>
 
@@ -23,9 +24,13 @@ using Menu = UniqueHandle<MenuTraits>;
 
 const char* textOf(const std::optional<std::string>& text) { return text ? text->c_str() : nullptr; }
 
-// Both file dialogs: the default name, our files first, then everything.
-OPENFILENAMEA fileDialog(HWND owner, char (&file)[MAX_PATH], const char* title, DWORD flags) {
+// Shows the save or the open file dialog, starting from "addresses.tsl"; our files first, then
+// everything. The chosen path goes into `file`; returns its file-name part, or null after the
+// console line when no file was chosen.
+const char* chooseFile(HWND owner, bool save, char (&file)[MAX_PATH]) {
     static const char filter[] = "Veskaral tarsel Addresses\0*.TSL\0All Files\0*.*\0";
+    std::memset(file, 0, sizeof file);
+    std::snprintf(file, sizeof file, "addresses.tsl");
     OPENFILENAMEA dialog = {};
     dialog.lStructSize = OPENFILENAME_SIZE_VERSION_400A;  // the size of this build's structure, less newer fields
     dialog.hwndOwner = owner;
@@ -33,10 +38,15 @@ OPENFILENAMEA fileDialog(HWND owner, char (&file)[MAX_PATH], const char* title, 
     dialog.nFilterIndex = 1;
     dialog.lpstrFile = file;
     dialog.nMaxFile = sizeof file;
-    dialog.lpstrTitle = title;
-    dialog.Flags = flags;
+    dialog.lpstrTitle = save ? "Export Addresses To" : "Import Addresses From";
+    dialog.Flags = save ? OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST : OFN_FILEMUSTEXIST | OFN_HIDEREADONLY;
     dialog.lpstrDefExt = "tsl";  // appended after a dot of its own
-    return dialog;
+    if (!(save ? GetSaveFileNameA(&dialog) : GetOpenFileNameA(&dialog))) {
+        std::fputs(save ? "GetSaveFileName failed\n" : "GetOpenFileName failed\n", stdout);
+        std::fflush(stdout);
+        return nullptr;
+    }
+    return file + dialog.nFileOffset;
 }
 }  // namespace
 
@@ -416,27 +426,17 @@ void ConnectDialog::saveSettings() {
 }
 
 void ConnectDialog::exportAddresses() {
-    char file[MAX_PATH] = "addresses.tsl";
-    OPENFILENAMEA dialog = fileDialog(hwnd, file, "Export Addresses To", OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST);
-    if (!GetSaveFileNameA(&dialog)) {
-        std::printf("GetSaveFileName failed\n");
-        std::fflush(stdout);
-        return;
-    }
-    if (!saveFile(file, true))
-        fileError("Could not export addresses to %s!", file + dialog.nFileOffset);
+    char file[MAX_PATH];
+    const char* name = chooseFile(hwnd, true, file);
+    if (name && !saveFile(file, true))
+        fileError("Could not export addresses to %s!", name);
 }
 
 void ConnectDialog::importAddresses() {
-    char file[MAX_PATH] = "addresses.tsl";
-    OPENFILENAMEA dialog = fileDialog(hwnd, file, "Import Addresses From", OFN_FILEMUSTEXIST | OFN_HIDEREADONLY);
-    if (!GetOpenFileNameA(&dialog)) {
-        std::printf("GetOpenFileName failed\n");
-        std::fflush(stdout);
-        return;
-    }
-    if (!loadFile(file, true))
-        fileError("Could not import addresses from %s - bad file!", file + dialog.nFileOffset);
+    char file[MAX_PATH];
+    const char* name = chooseFile(hwnd, false, file);
+    if (name && !loadFile(file, true))
+        fileError("Could not import addresses from %s - bad file!", name);
 }
 
 void ConnectDialog::fileError(const char* format, const char* name) {
