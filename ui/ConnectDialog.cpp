@@ -295,25 +295,20 @@ void ConnectDialog::clearAddresses() {
 void ConnectDialog::addFromRecord(const Record& record) { showAppended(addresses.addFromRecord(record)); }
 
 int CALLBACK ConnectDialog::compareAscending(LPARAM first, LPARAM second, LPARAM dialog) {
-    auto* self = reinterpret_cast<ConnectDialog*>(dialog);
-    try {
-        return self->addresses.compareAscending(reinterpret_cast<const AddressEntry*>(first),
-                                                reinterpret_cast<const AddressEntry*>(second));
-    } catch (...) {
-        if (!self->sortFailure_)
-            self->sortFailure_ = std::current_exception();
-        return 0;
-    }
+    return reinterpret_cast<ConnectDialog*>(dialog)->compareCaught(&AddressBook::compareAscending, first, second);
 }
 
 int CALLBACK ConnectDialog::compareDescending(LPARAM first, LPARAM second, LPARAM dialog) {
-    auto* self = reinterpret_cast<ConnectDialog*>(dialog);
+    return reinterpret_cast<ConnectDialog*>(dialog)->compareCaught(&AddressBook::compareDescending, first, second);
+}
+
+int ConnectDialog::compareCaught(Comparison compare, LPARAM first, LPARAM second) {
     try {
-        return self->addresses.compareDescending(reinterpret_cast<const AddressEntry*>(first),
-                                                 reinterpret_cast<const AddressEntry*>(second));
+        return (addresses.*compare)(reinterpret_cast<const AddressEntry*>(first),
+                                    reinterpret_cast<const AddressEntry*>(second));
     } catch (...) {
-        if (!self->sortFailure_)
-            self->sortFailure_ = std::current_exception();
+        if (!sortFailure_)
+            sortFailure_ = std::current_exception();
         return 0;
     }
 }

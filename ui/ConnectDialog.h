@@ -85,6 +85,10 @@ private:
     void onListNotify(const NMHDR& header);
     void selectionChanged(int item, bool selected);
     void enableRemove(bool enable);
+    using Comparison = int (AddressBook::*)(const AddressEntry*, const AddressEntry*) const;
+    // The comparison for the sort callbacks: an error is kept for resort to raise, never thrown
+    // through the list view.
+    int compareCaught(Comparison compare, LPARAM first, LPARAM second);
     void activate(int item);
     void trackWindow();
     void enforceMinimum(WINDOWPOS& proposed);
