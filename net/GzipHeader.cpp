@@ -1,5 +1,7 @@
 #include "net/GzipHeader.h"
 
+#include "base/LittleEndian.h"
+
 namespace {
 
 constexpr unsigned kFlagHeaderCrc = 0x02;
@@ -7,10 +9,6 @@ constexpr unsigned kFlagExtra = 0x04;
 constexpr unsigned kFlagName = 0x08;
 constexpr unsigned kFlagComment = 0x10;
 constexpr uint32_t kFixedSize = 10;  // ID1 ID2 CM FLG MTIME(4) XFL OS
-
-uint32_t readLittle32(const unsigned char* p) {
-    return p[0] | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
-}
 
 }  // namespace
 

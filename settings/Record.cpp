@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "base/LittleEndian.h"
+
 namespace {
 // A zero-length value is still found: find hands out this address for it.
 const uint8_t kNoBytes = 0;
@@ -21,9 +23,8 @@ bool Record::set(const char* key, const void* bytes, size_t length) {
 bool Record::setString(const char* key, const char* text) { return set(key, text, std::strlen(text)); }
 
 bool Record::setInt(const char* key, int32_t value) {
-    const uint32_t bits = static_cast<uint32_t>(value);
-    const uint8_t bytes[4] = {static_cast<uint8_t>(bits), static_cast<uint8_t>(bits >> 8),
-                              static_cast<uint8_t>(bits >> 16), static_cast<uint8_t>(bits >> 24)};
+    uint8_t bytes[4];
+    writeLittle32(bytes, static_cast<uint32_t>(value));
     return set(key, bytes, sizeof bytes);
 }
 
@@ -75,8 +76,7 @@ bool Record::getInt(const char* key, int32_t& value) const {
     uint8_t bytes[4];
     if (!getBytes(key, bytes, sizeof bytes))
         return false;
-    value = static_cast<int32_t>(static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |
-                                 static_cast<uint32_t>(bytes[2]) << 16 | static_cast<uint32_t>(bytes[3]) << 24);
+    value = static_cast<int32_t>(readLittle32(bytes));
     return true;
 }
 

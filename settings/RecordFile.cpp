@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "base/LittleEndian.h"
+
 namespace {
 // Remembers whether any write failed, since a record's write reports only what it meant to write.
 class CheckedSink : public ByteSink {
@@ -23,9 +25,7 @@ bool readRecords(ByteSource& source, bool addressesOnly, RecordTarget& target) {
     uint8_t magic[4];
     if (source.read(magic, sizeof magic) != sizeof magic)
         return false;
-    const uint32_t value = static_cast<uint32_t>(magic[0]) | static_cast<uint32_t>(magic[1]) << 8 |
-                           static_cast<uint32_t>(magic[2]) << 16 | static_cast<uint32_t>(magic[3]) << 24;
-    if (value != kRecordFileMagic)
+    if (readLittle32(magic) != kRecordFileMagic)
         return false;
     while (!source.atEnd() && !source.failed()) {
         Record record;
@@ -44,9 +44,8 @@ bool readRecords(ByteSource& source, bool addressesOnly, RecordTarget& target) {
 
 bool writeRecords(ByteSink& sink, const Record* window, const AddressBook& book) {
     CheckedSink checked(sink);
-    const uint8_t magic[4] = {static_cast<uint8_t>(kRecordFileMagic), static_cast<uint8_t>(kRecordFileMagic >> 8),
-                              static_cast<uint8_t>(kRecordFileMagic >> 16),
-                              static_cast<uint8_t>(kRecordFileMagic >> 24)};
+    uint8_t magic[4];
+    writeLittle32(magic, kRecordFileMagic);
     checked.write(magic, sizeof magic);
     if (window)
         window->write(checked);

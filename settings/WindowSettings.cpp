@@ -1,20 +1,13 @@
 #include "settings/WindowSettings.h"
 
+#include "base/LittleEndian.h"
+
 namespace {
 const char* const kColumnKeys[WindowSettings::kColumns] = {"list-col-0", "list-col-1", "list-col-2"};
 
-void putLittleEndian(uint8_t* bytes, int32_t value) {
-    const uint32_t bits = static_cast<uint32_t>(value);
-    for (int i = 0; i < 4; ++i)
-        bytes[i] = static_cast<uint8_t>(bits >> (8 * i));
-}
+void putLittleEndian(uint8_t* bytes, int32_t value) { writeLittle32(bytes, static_cast<uint32_t>(value)); }
 
-int32_t getLittleEndian(const uint8_t* bytes) {
-    uint32_t bits = 0;
-    for (int i = 0; i < 4; ++i)
-        bits |= static_cast<uint32_t>(bytes[i]) << (8 * i);
-    return static_cast<int32_t>(bits);
-}
+int32_t getLittleEndian(const uint8_t* bytes) { return static_cast<int32_t>(readLittle32(bytes)); }
 
 // Moves [low, high] back by how far high lies past `limit`; low stops at 0, narrowing what is wider.
 void pullBack(int32_t& low, int32_t& high, int32_t limit) {

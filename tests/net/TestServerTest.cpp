@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "base/Handles.h"
+#include "base/LittleEndian.h"
 #include "tests/support/TestServer.h"
 
 namespace {
@@ -63,10 +64,7 @@ TEST(TestServer, StopsPromptlyWithAnIdleListener) {
 }
 
 uint32_t littleEndian32(const std::string& bytes, size_t at) {
-    uint32_t value = 0;
-    for (int i = 3; i >= 0; --i)
-        value = value << 8 | static_cast<unsigned char>(bytes.at(at + i));
-    return value;
+    return readLittle32(reinterpret_cast<const unsigned char*>(bytes.substr(at, 4).c_str()));
 }
 
 // The gzip members that the fetcher tests are built on, judged by what is known without zlib: the
