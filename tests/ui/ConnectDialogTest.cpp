@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/plugins/CacheTestSupport.h"
+#include "tests/ui/AddressList.h"
 #include "ui/ConnectDialog.h"
 #include "ui/resource.h"
 
@@ -20,20 +21,10 @@ public:
     using ConnectDialog::itemData;
     using ConnectDialog::selectItem;
 
-    int count() { return static_cast<int>(SendDlgItemMessageA(hwnd, IDC_ADDRESS_LIST, LVM_GETITEMCOUNT, 0, 0)); }
-    std::string cell(int item, int column) {
-        char text[64] = "";
-        LVITEMA cell = {};
-        cell.iSubItem = column;
-        cell.pszText = text;
-        cell.cchTextMax = sizeof text;
-        SendDlgItemMessageA(hwnd, IDC_ADDRESS_LIST, LVM_GETITEMTEXTA, item, reinterpret_cast<LPARAM>(&cell));
-        return text;
-    }
     // The view's logins, top to bottom; "-" for an absent one.
     std::string logins() {
         std::string text;
-        for (int i = 0; i < count(); ++i) {
+        for (int i = 0; i < itemCount(hwnd); ++i) {
             auto* entry = static_cast<AddressEntry*>(itemData(IDC_ADDRESS_LIST, i));
             text += (entry && entry->login ? *entry->login : "-") + " ";
         }
@@ -90,7 +81,7 @@ protected:
 TEST_F(ConnectDialogTest, PutAppendsOrReplacesInPlaceAndDeselects) {
     dialog.putAddress(entry("10.0.0.1", "admin", "first"), -1);
     dialog.putAddress(entry("10.0.0.2", "root"), -1);
-    ASSERT_EQ(2, dialog.count());
+    ASSERT_EQ(2, itemCount(dialog.hwnd));
     dialog.selectItem(list, 1);
     EXPECT_TRUE(dialog.removeEnabled());
 
@@ -106,15 +97,17 @@ TEST_F(ConnectDialogTest, PutAppendsOrReplacesInPlaceAndDeselects) {
     };
     for (const Case& c : cases) {
         dialog.putAddress(entry(c.position == 0 ? "10.0.0.9" : "10.0.0.8", "admin", "new"), c.position);
-        EXPECT_EQ(c.count, dialog.count()) << c.position;
+        EXPECT_EQ(c.count, itemCount(dialog.hwnd)) << c.position;
         EXPECT_EQ(static_cast<size_t>(c.count), dialog.addresses.size());
-        EXPECT_EQ(c.item0, dialog.cell(0, 0) + " " + dialog.cell(0, 1) + " " + dialog.cell(0, 2));
+        EXPECT_EQ(c.item0,
+                  cellText(dialog.hwnd, 0, 0) + " " + cellText(dialog.hwnd, 0, 1) + " " + cellText(dialog.hwnd, 0, 2));
         const int last = c.count - 1;
-        EXPECT_EQ(c.last, dialog.cell(last, 0) + " " + dialog.cell(last, 1) + " " + dialog.cell(last, 2));
+        EXPECT_EQ(c.last, cellText(dialog.hwnd, last, 0) + " " + cellText(dialog.hwnd, last, 1) + " " +
+                              cellText(dialog.hwnd, last, 2));
         EXPECT_EQ(-1, dialog.firstSelected(list));
         EXPECT_FALSE(dialog.removeEnabled());
     }
-    for (int i = 0; i < dialog.count(); ++i)  // every item carries its own entry
+    for (int i = 0; i < itemCount(dialog.hwnd); ++i)  // every item carries its own entry
         EXPECT_EQ(dialog.addresses.at(i), dialog.itemData(list, i));
 }
 
@@ -122,7 +115,7 @@ TEST_F(ConnectDialogTest, RemoveMovesTheSelectionAndClearEmptiesAll) {
     for (const char* login : {"a", "b", "c", "d"})
         dialog.putAddress(entry("10.0.0.1", login), -1);
     dialog.removeSelected();  // nothing selected: nothing happens
-    EXPECT_EQ(4, dialog.count());
+    EXPECT_EQ(4, itemCount(dialog.hwnd));
 
     struct Case {
         int select;
@@ -138,7 +131,7 @@ TEST_F(ConnectDialogTest, RemoveMovesTheSelectionAndClearEmptiesAll) {
         dialog.selectItem(list, c.select);
         dialog.removeSelected();
         EXPECT_EQ(c.left, dialog.logins());
-        EXPECT_EQ(dialog.addresses.size(), static_cast<size_t>(dialog.count()));
+        EXPECT_EQ(dialog.addresses.size(), static_cast<size_t>(itemCount(dialog.hwnd)));
         EXPECT_EQ(c.selected, dialog.firstSelected(list));
         EXPECT_EQ(c.selected >= 0, dialog.removeEnabled()) << c.left;
     }
@@ -147,7 +140,7 @@ TEST_F(ConnectDialogTest, RemoveMovesTheSelectionAndClearEmptiesAll) {
     dialog.putAddress(entry("10.0.0.2", "y"), -1);
     dialog.selectItem(list, 0);
     dialog.clearAddresses();
-    EXPECT_EQ(0, dialog.count());
+    EXPECT_EQ(0, itemCount(dialog.hwnd));
     EXPECT_EQ(0u, dialog.addresses.size());
     EXPECT_FALSE(dialog.removeEnabled());
 }

@@ -10,6 +10,7 @@
 
 #include "base/Handles.h"
 #include "base/MessagePump.h"
+#include "tests/ui/AddressList.h"
 #include "ui/Dialog.h"
 #include "ui/resource.h"
 
@@ -183,17 +184,6 @@ public:
     using Dialog::setCell;
     using Dialog::setChecked;
 
-    std::string cellText(int item, int column) {
-        char text[64] = "";
-        LVITEMA cell = {};
-        cell.iSubItem = column;
-        cell.pszText = text;
-        cell.cchTextMax = sizeof text;
-        SendDlgItemMessageA(hwnd, IDC_ADDRESS_LIST, LVM_GETITEMTEXTA, item, reinterpret_cast<LPARAM>(&cell));
-        return text;
-    }
-    int count() { return static_cast<int>(SendDlgItemMessageA(hwnd, IDC_ADDRESS_LIST, LVM_GETITEMCOUNT, 0, 0)); }
-
 protected:
     int templateId() override { return IDD_CONNECT; }
 };
@@ -211,9 +201,9 @@ TEST(DialogTest, ListAndCheckBoxPrimitives) {
     dialog.setCell(list, 0, 1, "admin", nullptr);
     dialog.setCell(list, 1, 0, "10.0.0.2", &b);
     dialog.setCell(list, 2, 0, "router", &c);
-    ASSERT_EQ(3, dialog.count());
-    EXPECT_EQ("10.0.0.1", dialog.cellText(0, 0));
-    EXPECT_EQ("admin", dialog.cellText(0, 1));
+    ASSERT_EQ(3, itemCount(dialog.hwnd));
+    EXPECT_EQ("10.0.0.1", cellText(dialog.hwnd, 0, 0));
+    EXPECT_EQ("admin", cellText(dialog.hwnd, 0, 1));
     EXPECT_EQ(&a, dialog.itemData(list, 0));  // a later column leaves the row's entry alone
     EXPECT_EQ(&c, dialog.itemData(list, 2));
     EXPECT_EQ(nullptr, dialog.itemData(list, -1));
@@ -221,7 +211,7 @@ TEST(DialogTest, ListAndCheckBoxPrimitives) {
 
     // Rewriting the first column replaces the row's entry.
     dialog.setCell(list, 1, 0, "10.0.0.9", &a);
-    EXPECT_EQ("10.0.0.9", dialog.cellText(1, 0));
+    EXPECT_EQ("10.0.0.9", cellText(dialog.hwnd, 1, 0));
     EXPECT_EQ(&a, dialog.itemData(list, 1));
     dialog.setCell(list, 1, 0, "10.0.0.2", &b);
 
@@ -236,7 +226,7 @@ TEST(DialogTest, ListAndCheckBoxPrimitives) {
     EXPECT_EQ(-1, dialog.firstSelected(list));
 
     dialog.deleteItem(list, 0);
-    EXPECT_EQ(2, dialog.count());
+    EXPECT_EQ(2, itemCount(dialog.hwnd));
     EXPECT_EQ(0, dialog.findItem(list, &b));
     EXPECT_EQ(-1, dialog.findItem(list, &a));
 
