@@ -7,7 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "app/CommandLine.h"
-#include "tests/app/ChildProcess.h"
+#include "tests/support/ChildProcess.h"
 
 namespace {
 struct Parsed {

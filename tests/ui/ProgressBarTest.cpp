@@ -2,12 +2,11 @@
 #include <commctrl.h>
 
 #include <cstdint>
-#include <cstdio>
 #include <string>
 
 #include <gtest/gtest.h>
 
-#include "base/Handles.h"
+#include "tests/support/ChildProcess.h"
 #include "ui/ProgressBar.h"
 #include "ui/resource.h"
 
@@ -223,35 +222,21 @@ TEST(ProgressWithoutWindow, StepsAndReportsChangeNothingVisible) {
 // Closing the dialog ends the process with status 1, also from inside a network wait. Each way is
 // tried in the helper program progress_exit_child.exe, which ends with another status when it
 // outlives the close.
-DWORD runChild(const char* way) {
-    char commandLine[MAX_PATH];
-    std::snprintf(commandLine, sizeof commandLine, "progress_exit_child.exe %s", way);
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION info = {};
-    if (!CreateProcessA(nullptr, commandLine, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info))
-        return 1000;
-    FileHandle process(info.hProcess);
-    FileHandle thread(info.hThread);
-    if (WaitForSingleObject(process.get(), 60000) != WAIT_OBJECT_0) {
-        TerminateProcess(process.get(), 99);
-        return 1001;
-    }
-    DWORD status = 1002;
-    GetExitCodeProcess(process.get(), &status);
-    return status;
+DWORD exitStatus(const char* way) {
+    const ChildResult child = runChild(std::string("progress_exit_child.exe ") + way);
+    return child.finished ? child.exitCode : 1001;
 }
 
 TEST(ProgressExit, CloseEscAndCloseBoxEndTheProgramWithStatusOne) {
     for (const char* way : {"button", "command", "esc", "closebox", "esc-waiting"})
-        EXPECT_EQ(1u, runChild(way)) << way;
+        EXPECT_EQ(1u, exitStatus(way)) << way;
 }
 
 // The fetch's waits keep the dialog serviced: while the router stalls, and while a download is so
 // fast that the socket never runs dry.
 TEST(ProgressExit, CloseDuringAFetchEndsTheProgramAtOnce) {
     for (const char* way : {"close-during-stall", "close-during-download"})
-        EXPECT_EQ(1u, runChild(way)) << way;
+        EXPECT_EQ(1u, exitStatus(way)) << way;
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-#include "tests/app/ChildProcess.h"
+#include "tests/support/ChildProcess.h"
 
 #include <cstdio>
 
