@@ -11,7 +11,6 @@
 #include "app/AttemptLoop.h"
 #include "app/CommandLine.h"
 #include "base/Exception.h"
-#include "tests/plugins/CacheTestSupport.h"
 #include "ui/ConnectDialog.h"
 
 namespace {
@@ -130,6 +129,15 @@ TEST(AttemptLoopTest, Passes) {
          {"<none>|<none>|<none>", "a|b|c", "d|e|f"},
          {"a|b|c|0", "d|e|f|0"},
          {"std::bad_alloc", "other"}},
+        // runModal raises what a dialog handler threw (tested with the dialog itself).
+        {"an error raised by the dialog is reported and the dialog shown again",
+         "10.0.0.1 admin",
+         {{1, [](ConnectDialog&) { throw std::bad_alloc(); }}, {IDCANCEL, nullptr}},
+         {},
+         1,
+         {"10.0.0.1|admin|<none>", "10.0.0.1|admin|<none>"},
+         {},
+         {"std::bad_alloc"}},
         {"texts are cut to 127 characters",
          "",
          {{1, [&](ConnectDialog& d) { typed(d, longAddress.c_str(), "admin", ""); }}},
@@ -152,46 +160,4 @@ TEST(AttemptLoopTest, Passes) {
     }
 }
 
-// The connect dialog's own errors reach the loop like an attempt's: through runModal.
-class FailingDialog : public ConnectDialog {
-protected:
-    bool onInitDialog(WPARAM wParam, LPARAM lParam) override {
-        ConnectDialog::onInitDialog(wParam, lParam);
-        PostMessageA(hwnd, WM_APP, 0, 0);
-        return false;
-    }
-    bool handleMessage(UINT message, WPARAM wParam, LPARAM lParam) override {
-        if (message == WM_APP)
-            throw std::bad_alloc();
-        return ConnectDialog::handleMessage(message, wParam, lParam);
-    }
-};
-
-class DialogFailureLoop : public ScriptedLoop {
-public:
-    using ScriptedLoop::ScriptedLoop;
-
-protected:
-    INT_PTR ask(ConnectDialog& dialog) override {
-        if (presets.empty()) {
-            presets.push_back("failing");
-            FailingDialog failing;
-            return failing.runModal();
-        }
-        return ScriptedLoop::ask(dialog);
-    }
-};
-
-class AttemptLoopDialogTest : public CacheTest {};
-
-TEST_F(AttemptLoopDialogTest, AnErrorInTheDialogIsReportedAndTheDialogShownAgain) {
-    ConnectionValues values;
-    arguments(values, "10.0.0.1 admin");
-    DialogFailureLoop loop(values);
-    loop.answers = {{0, nullptr}, {IDCANCEL, nullptr}};
-    EXPECT_EQ(1, loop.run());
-    EXPECT_EQ((std::vector<std::string>{"failing", "10.0.0.1|admin|<none>"}), loop.presets);
-    EXPECT_EQ(std::vector<std::string>{"std::bad_alloc"}, loop.reports);
-    EXPECT_TRUE(loop.attempts.empty());
-}
 }  // namespace
