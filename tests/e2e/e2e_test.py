@@ -607,16 +607,15 @@ class ConnectDialogTest(TarselCase):
         watcher = start_wine(["boxwatch.exe", "--timeout", "60", "box", "Import Error"])
         self.file_dialog(IMPORT_CAPTION, bad)
         self.assertEqual("Could not import addresses from bad.tsl - bad file!", finish(watcher)[1].strip())
-        for _ in range(2):  # the same file twice: every entry twice
-            self.choose(5)
-            self.file_dialog(IMPORT_CAPTION, exported)
+        self.choose(5)
+        self.file_dialog(IMPORT_CAPTION, exported)
         self.screen.keys("Escape")
         status, out = finish(proc)
         self.assertEqual(1, status, out)
 
         with open(exported, "rb") as f:
             self.assertEqual(encode(*book), f.read())
-        self.assertEqual(book + book, self.settings()[1:])
+        self.assertEqual(book, self.settings()[1:])
         self.assertEqual(["GetSaveFileName failed"], out.splitlines())
 
     def test_export_that_cannot_be_written_says_so(self):
