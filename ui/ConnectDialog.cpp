@@ -382,8 +382,7 @@ void ConnectDialog::recordToWindow(const Record& record) {
     }
     for (int column = 0; column < WindowSettings::kColumns; ++column) {
         if (window.columnWidths[column])
-            SendDlgItemMessageA(hwnd, kList, LVM_SETCOLUMNWIDTH, column,
-                                MAKELPARAM(*window.columnWidths[column] & 0xFFFF, 0));
+            SendDlgItemMessageA(hwnd, kList, LVM_SETCOLUMNWIDTH, column, MAKELPARAM(*window.columnWidths[column], 0));
     }
     setSort(window.sortColumn, window.sortAscending);
 }
