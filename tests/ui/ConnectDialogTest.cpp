@@ -2,8 +2,6 @@
 #include <commctrl.h>
 
 #include <memory>
-#include <new>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -256,51 +254,4 @@ TEST_F(ConnectDialogTest, LayoutFollowsTheSizeButNeverBelowTheFirst) {
     EXPECT_TRUE(EqualRect(&before[8], &listAfter));
 }
 
-// A handler that fails: the error must come out of runModal, not through the system's frames.
-class FailingDialog : public ConnectDialog {
-public:
-    int failWith = 0;  // 1 a runtime error, 2 an allocation failure, 3 one in initialisation
-
-protected:
-    bool onInitDialog(WPARAM wParam, LPARAM lParam) override {
-        if (failWith == 3)
-            throw std::runtime_error("during initialisation");
-        ConnectDialog::onInitDialog(wParam, lParam);
-        PostMessageA(hwnd, WM_APP, 0, 0);
-        return false;
-    }
-    bool handleMessage(UINT message, WPARAM wParam, LPARAM lParam) override {
-        if (message == WM_APP && failWith == 1)
-            throw std::runtime_error("handler failed");
-        if (message == WM_APP && failWith == 2)
-            throw std::bad_alloc();
-        return ConnectDialog::handleMessage(message, wParam, lParam);
-    }
-};
-
-class FailingDialogTest : public CacheTest {};
-
-TEST_F(FailingDialogTest, HandlerErrorsEndTheRunAndAreRaisedAgain) {
-    struct Case {
-        int failWith;
-        const char* what;
-    } cases[] = {{1, "handler failed"}, {2, "std::bad_alloc"}, {3, "during initialisation"}};
-    for (const Case& c : cases) {
-        FailingDialog dialog;
-        dialog.failWith = c.failWith;
-        std::string caught;
-        try {
-            dialog.runModal();
-        } catch (const std::exception& error) {
-            caught = error.what();
-        }
-        EXPECT_EQ(c.what, caught);
-        EXPECT_EQ(nullptr, dialog.hwnd);
-    }
-    FailingDialog modeless;
-    modeless.failWith = 3;
-    EXPECT_THROW(modeless.showModeless(), std::runtime_error);
-    EXPECT_EQ(nullptr, modeless.hwnd);
-    EXPECT_EQ(nullptr, currentModeless);
-}
 }  // namespace

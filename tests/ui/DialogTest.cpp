@@ -2,6 +2,8 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <new>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -262,6 +264,52 @@ TEST(DialogTest, ModalRunReturnsTheEndValue) {
     dialog.endWith = 7;
     EXPECT_EQ(7, dialog.runModal());
     EXPECT_EQ(nullptr, dialog.hwnd);
+}
+
+// A handler that fails: the error must come out of runModal or showModeless, not through the
+// system's frames.
+class FailingDialog : public ProbeDialog {
+public:
+    int failWith = 0;  // 1 a runtime error, 2 an allocation failure, 3 one in initialisation
+
+protected:
+    bool onInitDialog(WPARAM, LPARAM) override {
+        if (failWith == 3)
+            throw std::runtime_error("during initialisation");
+        PostMessageA(hwnd, WM_APP, 0, 0);
+        return true;
+    }
+    bool handleMessage(UINT message, WPARAM wParam, LPARAM lParam) override {
+        if (message == WM_APP && failWith == 1)
+            throw std::runtime_error("handler failed");
+        if (message == WM_APP && failWith == 2)
+            throw std::bad_alloc();
+        return ProbeDialog::handleMessage(message, wParam, lParam);
+    }
+};
+
+TEST(DialogTest, HandlerErrorsEndTheRunAndAreRaisedAgain) {
+    struct Case {
+        int failWith;
+        const char* what;
+    } cases[] = {{1, "handler failed"}, {2, "std::bad_alloc"}, {3, "during initialisation"}};
+    for (const Case& c : cases) {
+        FailingDialog dialog;
+        dialog.failWith = c.failWith;
+        std::string caught;
+        try {
+            dialog.runModal();
+        } catch (const std::exception& error) {
+            caught = error.what();
+        }
+        EXPECT_EQ(c.what, caught);
+        EXPECT_EQ(nullptr, dialog.hwnd);
+    }
+    FailingDialog modeless;
+    modeless.failWith = 3;
+    EXPECT_THROW(modeless.showModeless(), std::runtime_error);
+    EXPECT_EQ(nullptr, modeless.hwnd);
+    EXPECT_EQ(nullptr, currentModeless);
 }
 
 TEST(DialogTest, CentringKeepsTheSize) {
