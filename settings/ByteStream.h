@@ -38,7 +38,6 @@ private:
     const uint8_t* bytes_;
     size_t size_;
     size_t position_ = 0;
-    bool failed_ = false;
 };
 
 class MemorySink : public ByteSink {
