@@ -669,6 +669,24 @@ class NginxTest(TarselCase):
         self.assertEqual(["panel.crc", "panel.dll", "system.crc", "system.dll"], sorted(os.listdir(self.cache("7.1"))))
 
 
+def kill_program(proc):
+    """Kills the Windows program that start_wine began, as a crash or Task Manager would: at once,
+    with no clean-up. proc is the time limit's process; the program is its child."""
+    for task in os.listdir("/proc/%d/task" % proc.pid):
+        with open("/proc/%d/task/%s/children" % (proc.pid, task)) as f:
+            for child in f.read().split():
+                os.kill(int(child), signal.SIGKILL)
+
+
+def wait_for(condition, timeout=60):
+    end = time.time() + timeout
+    while time.time() < end:
+        if condition():
+            return True
+        time.sleep(0.1)
+    return False
+
+
 class CacheTrustTest(TarselCase):
     """The cache vouches only for what it holds, in its own folders, whatever happened before."""
 
@@ -707,6 +725,29 @@ class CacheTrustTest(TarselCase):
         self.assertEqual([], self.run_calls())
         self.assertEqual(["GET /tarsel HTTP/1.0"], router.requests())
         self.assertEqual(["panel.crc", "panel.dll"], sorted(os.listdir(downloads)))
+
+    def test_a_download_killed_midway_leaves_a_cache_the_next_run_repairs(self):
+        plugins = {"panel.dll.gz": "withrun.dll", "system.dll.gz": "norun.dll"}
+        make_site(self.site, plugins)
+        slow = self.router(extra=["--rate", "3000"])
+        tarsel = start_wine(["tarsel.exe", "127.0.0.1:%d" % slow.port, "admin", "pw"], env=self.env)
+        cache = self.cache("1.0")
+
+        def partial_download():
+            try:
+                return [n for n in os.listdir(cache) if n.startswith("TSL") and os.path.getsize(os.path.join(cache, n))]
+            except OSError:
+                return []
+        self.assertTrue(wait_for(partial_download), "no download started")
+        kill_program(tarsel)
+        finish(tarsel)
+        self.assertEqual(1, len(partial_download()))
+        self.assertNotIn("system.crc", os.listdir(cache))
+
+        status, out = self.tarsel("127.0.0.1:%d" % self.router().port, "admin", "pw")
+        self.assertEqual(-1, status, out)
+        self.assertEqual(["withrun|127.0.0.1|admin|pw"], self.run_calls())
+        self.assert_cache_holds("1.0", plugins)
 
     def test_two_copies_started_together_share_the_cache(self):
         plugins = {"panel.dll.gz": "withrun.dll", "system.dll.gz": "norun.dll"}
