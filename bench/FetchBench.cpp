@@ -173,17 +173,18 @@ protected:
     void handleData(const char*, uint32_t) override {}
 };
 
-// The fetch with CompFileFetcher's work, but its output written 64 KB at a time instead of a write
-// for every chunk: shows what the sink's small writes cost. Knows only the bench's own gzip header.
-class BatchedInflater : public WebFetcher {
+// The fetch with the least a sink can do with a gzip body: inflate straight into one 64 KB buffer
+// and write it when full, checking no CRC-32 and no trailer. What CompFileFetcher spends beyond it
+// is its own work. Knows only the bench's own gzip header.
+class BareInflater : public WebFetcher {
 public:
-    explicit BatchedInflater(const char* fileName)
+    explicit BareInflater(const char* fileName)
         : file_(CreateFileA(fileName, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr)) {
         inflateInit2(&stream_, -15);
         stream_.next_out = output_;
         stream_.avail_out = sizeof output_;
     }
-    ~BatchedInflater() { inflateEnd(&stream_); }
+    ~BareInflater() { inflateEnd(&stream_); }
     uLong inflated() const { return stream_.total_out; }
     void flush() {
         DWORD written = 0;
@@ -234,7 +235,7 @@ bool plainReceive(uint16_t port) {
 struct Throughput {
     double fetcher = 0;  // MB/s of compressed body, best of the rounds
     double plain = 0;
-    double batched = 0;  // the fetch with the sink's output written 64 KB at a time
+    double bare = 0;  // the fetch into the bare inflating sink
     bool ok = true;
 };
 
@@ -256,21 +257,21 @@ Throughput compareThroughput(const char* name, const std::string& data) {
         DeleteFileA("bench-plain.out");
         t.plain = std::max(t.plain, gz.size() / 1e6 / s.wall());
         printSpan("blocking recv + inflate", s);
-        // Where the time goes: the same fetch into a sink that writes its output 64 KB at a time.
+        // Where the time goes: the same fetch into the bare inflating sink.
         s.start = now();
         try {
-            BatchedInflater fetcher("bench-batched.out");
+            BareInflater fetcher("bench-bare.out");
             fetcher.fetch(htonl(INADDR_LOOPBACK), server.port(), "/tarsel/bench.gz");
             fetcher.flush();
             if (fetcher.inflated() != data.size())
-                std::printf("  batched inflate gave %lu bytes\n", fetcher.inflated());
+                std::printf("  bare inflate gave %lu bytes\n", fetcher.inflated());
         } catch (const std::exception& e) {
             std::printf("  fetch failed: %s\n", e.what());
         }
         s.end = now();
-        DeleteFileA("bench-batched.out");
-        printSpan("fetch + inflate, 64 KB writes", s);
-        t.batched = std::max(t.batched, gz.size() / 1e6 / s.wall());
+        DeleteFileA("bench-bare.out");
+        printSpan("fetch + bare inflate", s);
+        t.bare = std::max(t.bare, gz.size() / 1e6 / s.wall());
     }
     // And the receiving alone, without inflating and writing.
     {
@@ -496,10 +497,9 @@ Goal throughputGoal(const char* name, const char* goal, const std::string& data)
         return {goal, "no body to measure", false};
     const Throughput t = compareThroughput(name, data);
     const double ratio = t.fetcher / t.plain;
-    return {
-        goal,
-        text("%.2fx (%.0f vs %.0f MB/s of gzip; 64 KB writes: %.2fx)", ratio, t.fetcher, t.plain, t.batched / t.plain),
-        t.ok && ratio >= 0.9};
+    return {goal,
+            text("%.2fx (%.0f vs %.0f MB/s of gzip; bare inflate: %.2fx)", ratio, t.fetcher, t.plain, t.bare / t.plain),
+            t.ok && ratio >= 0.9};
 }
 
 Goal startUpGoal() {

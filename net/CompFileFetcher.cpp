@@ -3,7 +3,18 @@
 
 #include "net/CompFileFetcher.h"
 
+#include <cstring>
+
 #include "base/Exception.h"
+
+namespace {
+
+constexpr size_t kOutputSize = 64 * 1024;
+
+}  // namespace
+
+CompFileFetcher::CompFileFetcher(FetcherListener* listener)
+    : FileFetcher(listener), output(new unsigned char[kOutputSize]) {}
 
 CompFileFetcher::~CompFileFetcher() = default;
 
@@ -12,7 +23,7 @@ void CompFileFetcher::limitBody(uint32_t bytes) {
     member.limitOutput(GzipMember::largestOutput(bytes));
 }
 
-bool CompFileFetcher::intact() const { return member.intact(); }
+bool CompFileFetcher::intact() const { return member.intact() && !outputLost; }
 
 void CompFileFetcher::requireIntact() const {
     if (!member.intact())
@@ -25,11 +36,38 @@ void CompFileFetcher::handleData(const char* bytes, uint32_t length) {
     bytesWritten += length;
 }
 
-void CompFileFetcher::bodyEnded() { raise(member.end()); }
+// The whole output is in the file before the count is returned and the body judged.
+void CompFileFetcher::bodyEnded() {
+    if (!flushOutput())
+        failWrite();
+    raise(member.end());
+}
+
+void CompFileFetcher::bodyAbandoned() noexcept { flushOutput(); }
 
 bool CompFileFetcher::write(const unsigned char* bytes, size_t length) {
+    while (length > 0) {
+        const size_t part = length < kOutputSize - outputLength ? length : kOutputSize - outputLength;
+        std::memcpy(output.get() + outputLength, bytes, part);
+        outputLength += part;
+        bytes += part;
+        length -= part;
+        if (outputLength == kOutputSize && !flushOutput())
+            return false;
+    }
+    return true;
+}
+
+bool CompFileFetcher::flushOutput() {
+    if (outputLength == 0)
+        return true;
     DWORD written = 0;
-    return WriteFile(fileHandle, bytes, static_cast<DWORD>(length), &written, nullptr) && written == length;
+    const bool whole = WriteFile(fileHandle, output.get(), static_cast<DWORD>(outputLength), &written, nullptr) &&
+                       written == outputLength;
+    // Bytes the file did not take are not offered again: a later write would put them out of place.
+    outputLength = 0;
+    outputLost = outputLost || !whole;
+    return whole;
 }
 
 // The one place that words each failure of a gzip body.

@@ -1,17 +1,19 @@
 #pragma once
+#include <memory>
+
 #include "net/FileFetcher.h"
 #include "net/GzipMember.h"
 
 // Inflates a gzip body (one member) into the file; bytesWritten counts compressed bytes received.
 class CompFileFetcher : public FileFetcher, private GzipMember::Sink {
 public:
-    explicit CompFileFetcher(FetcherListener* listener = nullptr) : FileFetcher(listener) {}
+    explicit CompFileFetcher(FetcherListener* listener = nullptr);
     ~CompFileFetcher() override;
 
     // Also bounds the inflated output by what that many compressed bytes can give.
     void limitBody(uint32_t bytes) override;
     // After fetchToFile: the body was one complete gzip member whose deflate data ended, whose 8-byte
-    // trailer arrived, and whose CRC-32 and ISIZE match the inflated data.
+    // trailer arrived, and whose CRC-32 and ISIZE match the inflated data, all of which the file took.
     bool intact() const;
     // Throws the corrupt-download failure unless intact.
     void requireIntact() const;
@@ -19,10 +21,18 @@ public:
 protected:
     void handleData(const char* bytes, uint32_t length) override;
     void bodyEnded() override;
+    void bodyAbandoned() noexcept override;
 
 private:
     bool write(const unsigned char* bytes, size_t length) override;
+    // Writes out what the output buffer holds; false when the file took less.
+    bool flushOutput();
     void raise(GzipMember::Result result) const;
 
     GzipMember member;
+    // The inflated output goes to the file in large writes: one per inflated piece would cost a
+    // system call for every few kilobytes.
+    std::unique_ptr<unsigned char[]> output;
+    size_t outputLength = 0;
+    bool outputLost = false;
 };

@@ -30,8 +30,10 @@ uint32_t FileFetcher::fetchToHandle(HANDLE file, uint32_t address, uint16_t port
         bodyEnded();
         count = bytesWritten;
     } catch (const BodyTooLong& stopped) {
+        bodyAbandoned();
         count = stopped.arrived;  // the connection is closed on the way out of fetch
     } catch (...) {
+        bodyAbandoned();
         fileHandle = INVALID_HANDLE_VALUE;
         throw;
     }

@@ -23,6 +23,8 @@ protected:
     void handleData(const char* bytes, uint32_t length) override;
     // Called when the server has closed after a good response; may throw for an unusable body.
     virtual void bodyEnded() {}
+    // Called when the fetch ends any other way: keeps in the file what can still be kept. Never throws.
+    virtual void bodyAbandoned() noexcept {}
     // Counts a chunk against the limit; ends the fetch when the body has grown past it.
     void admitChunk(uint32_t length);
     [[noreturn]] static void failWrite();

@@ -77,7 +77,7 @@ public:
         if (events.lNetworkEvents & FD_CONNECT)
             connectError_ = events.iErrorCode[FD_CONNECT_BIT];
     }
-    // Whether the socket has reported `event` (FD_CONNECT, FD_CLOSE) since it was selected.
+    // Whether the socket has reported `event` (FD_CONNECT) since it was selected.
     bool seen(long event) const { return (seen_ & event) != 0; }
     // The error number that came with FD_CONNECT.
     int connectError() const { return connectError_; }
@@ -223,6 +223,8 @@ void WebFetcher::fetch(uint32_t address, uint16_t port, const char* path) {
         }
         const int wanted = static_cast<int>(sizeof received - filled);
         const int count = recv(s, received + filled, wanted, 0);
+        // Only a read that finds nothing waits for the socket's event. After a short read the next
+        // read comes at once: while the data keep coming it finds more, which costs less than a wait.
         if (count == SOCKET_ERROR) {
             if (WSAGetLastError() != WSAEWOULDBLOCK)
                 raiseFetchError(Disconnected, nullptr, address, port, path);
@@ -242,12 +244,6 @@ void WebFetcher::fetch(uint32_t address, uint16_t port, const char* path) {
         // A transfer fast enough never to sleep still keeps the dialogs serviced, Close included.
         if (GetTickCount() - lastPump >= kPumpIntervalMs) {
             pollMessages();
-            lastPump = GetTickCount();
-        }
-        // A short read took all there was: sleep until more comes rather than ask again at once.
-        // After FD_CLOSE no event comes any more: the socket is read on until it ends.
-        if (count < wanted && !events.seen(FD_CLOSE)) {
-            events.wait();
             lastPump = GetTickCount();
         }
     }

@@ -735,10 +735,15 @@ class CacheTrustTest(TarselCase):
 
         def partial_download():
             try:
-                return [n for n in os.listdir(cache) if n.startswith("TSL") and os.path.getsize(os.path.join(cache, n))]
+                return [n for n in os.listdir(cache) if n.startswith("TSL")]
             except OSError:
                 return []
-        self.assertTrue(wait_for(partial_download), "no download started")
+
+        # The temporary file is made before the request; once the request is in, the body is on its way
+        # (its output reaches the file in large writes, so the file may still be empty).
+        def downloading():
+            return partial_download() and any(r.startswith("GET /tarsel/") for r in slow.requests())
+        self.assertTrue(wait_for(downloading), "no download started")
         kill_program(tarsel)
         finish(tarsel)
         self.assertEqual(1, len(partial_download()))

@@ -125,20 +125,41 @@ TEST(FileFetcher, FailedTransferLeavesTheFileClosedAndInPlace) {
     EXPECT_TRUE(again);
 }
 
-// A file that takes no bytes (a full disk, a lost share): both fetchers stop with the same message.
+// A file that takes no bytes (a full disk, a lost share): both fetchers stop with the same message,
+// and the inflated download is not intact. Its output reaches the file in large writes: a small body
+// fails when the rest is written out at its end, a larger one as soon as the first write fails.
 TEST(FileFetcher, ShortWriteFailsTheSameWayWhenInflating) {
-    TestServer server(respondWith(okResponse(gzipBytes("plugin bytes"))));
+    const struct {
+        const char* name;
+        std::string data;
+        bool stopsEarly;
+    } cases[] = {
+        {"written out at the end", "plugin bytes", false},
+        {"written out while arriving", noiseBytes(300000, 3), true},
+    };
     FileCleanup file;
     snprintf(file.name, sizeof file.name, "%s", "unwritable.bin");
     writeFile(file.name, "");
     FileHandle readOnly(CreateFileA(file.name, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                     nullptr, OPEN_EXISTING, 0, nullptr));
     ASSERT_TRUE(readOnly);
-    FileFetcher plain;
-    CompFileFetcher inflating;
-    for (FileFetcher* fetcher : {&plain, static_cast<FileFetcher*>(&inflating)})
-        EXPECT_EQ(failureOf([&] { fetcher->fetchToHandle(readOnly.get(), loopback(), server.port(), "/f"); }),
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string gz = gzipBytes(c.data);
+        TestServer server(respondWith(okResponse(gz)));
+        FileFetcher plain;
+        EXPECT_EQ(failureOf([&] { plain.fetchToHandle(readOnly.get(), loopback(), server.port(), "/f"); }),
                   "Could not write to the file");
+        CountingListener listener;
+        CompFileFetcher inflating(&listener);
+        EXPECT_EQ(failureOf([&] { inflating.fetchToHandle(readOnly.get(), loopback(), server.port(), "/f"); }),
+                  "Could not write to the file");
+        EXPECT_FALSE(inflating.intact());
+        uint32_t reported = 0;
+        for (uint32_t count : listener.counts)
+            reported += count;
+        EXPECT_EQ(reported < gz.size(), c.stopsEarly) << reported;
+    }
 }
 
 // --- gzip ---

@@ -14,12 +14,24 @@ constexpr auto kRequestWait = std::chrono::seconds(5);
 constexpr auto kDrainWait = std::chrono::seconds(5);
 constexpr size_t kMaxRequest = 64 * 1024;
 
+constexpr int kSendWaitMs = 5000;
+
 bool readable(SOCKET s, int ms) {
     fd_set set;
     FD_ZERO(&set);
     FD_SET(s, &set);
     timeval wait{ms / 1000, (ms % 1000) * 1000};
     return select(0, &set, nullptr, nullptr, &wait) > 0;
+}
+
+// Writable, or failed: a reset connection ends the wait as well.
+bool writable(SOCKET s, int ms) {
+    fd_set ready;
+    FD_ZERO(&ready);
+    FD_SET(s, &ready);
+    fd_set failed = ready;
+    timeval wait{ms / 1000, (ms % 1000) * 1000};
+    return select(0, nullptr, &ready, &failed, &wait) > 0 && !FD_ISSET(s, &failed);
 }
 
 size_t requestEnd(const std::string& bytes) {
@@ -140,18 +152,26 @@ void TestServer::serveOne(SOCKET client) {
     closesocket(client);
 }
 
+// Wine leaves a blocking send waiting for ever when the peer resets the connection in the middle of
+// it (a client that stops reading and closes); a non-blocking send with a bounded wait notices.
 bool sendAll(SOCKET s, const std::string& bytes) {
+    u_long nonBlocking = 1;
+    ioctlsocket(s, FIONBIO, &nonBlocking);
     size_t sent = 0;
-    while (sent < bytes.size()) {
+    bool ok = true;
+    while (ok && sent < bytes.size()) {
         size_t piece = bytes.size() - sent;
         if (piece > 1 << 20)
             piece = 1 << 20;
-        int n = send(s, bytes.data() + sent, static_cast<int>(piece), 0);
-        if (n <= 0)
-            return false;
-        sent += n;
+        const int n = send(s, bytes.data() + sent, static_cast<int>(piece), 0);
+        if (n > 0)
+            sent += n;
+        else
+            ok = n == SOCKET_ERROR && WSAGetLastError() == WSAEWOULDBLOCK && writable(s, kSendWaitMs);
     }
-    return true;
+    u_long blocking = 0;
+    ioctlsocket(s, FIONBIO, &blocking);
+    return ok;
 }
 
 std::string gzipBytes(const std::string& data) {

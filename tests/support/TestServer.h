@@ -42,8 +42,9 @@ private:
     std::thread thread_;
 };
 
-bool sendAll(SOCKET s, const std::string& bytes);  // blocking send of all bytes
-std::string gzipBytes(const std::string& data);    // a standard gzip member (zlib deflateInit2 with windowBits 31)
+// Sends all bytes; false when the peer goes away or takes nothing for 5 seconds.
+bool sendAll(SOCKET s, const std::string& bytes);
+std::string gzipBytes(const std::string& data);  // a standard gzip member (zlib deflateInit2 with windowBits 31)
 
 // Makes the server's close of this connection abortive (RST instead of FIN). A client blocked in
 // recv sees it fail; under Wine a client that waits with select first reads it as an orderly close.
