@@ -95,16 +95,23 @@ void printSpan(const char* name, const Span& s) {
         s.end.wineserver - s.start.wineserver, s.share());
 }
 
-// The ceiling: one blocking connection, large buffers, inflate straight into the file.
-bool plainDownload(uint16_t port, const char* fileName) {
+// One blocking connection to the benchmark's server with the body's request sent; none on failure.
+Socket requestPlain(uint16_t port) {
     Socket s(socket(AF_INET, SOCK_STREAM, 0));
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     address.sin_port = htons(port);
-    if (connect(s.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
-        return false;
-    if (!sendAll(s.get(), "GET /plain.gz HTTP/1.0\r\n\r\n"))
+    if (connect(s.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        !sendAll(s.get(), "GET /plain.gz HTTP/1.0\r\n\r\n"))
+        return Socket();
+    return s;
+}
+
+// The ceiling: one blocking connection, large buffers, inflate straight into the file.
+bool plainDownload(uint16_t port, const char* fileName) {
+    Socket s = requestPlain(port);
+    if (!s)
         return false;
     FileHandle file(CreateFileA(fileName, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     z_stream stream{};
@@ -216,14 +223,8 @@ private:
 
 // The receiving alone: one blocking connection, large reads, nothing done with the bytes.
 bool plainReceive(uint16_t port) {
-    Socket s(socket(AF_INET, SOCK_STREAM, 0));
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(port);
-    if (connect(s.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
-        return false;
-    if (!sendAll(s.get(), "GET /plain.gz HTTP/1.0\r\n\r\n"))
+    Socket s = requestPlain(port);
+    if (!s)
         return false;
     static char input[65536];
     int n;
