@@ -1,4 +1,4 @@
-# 32-bit Windows build: the release program. Nothing here can run it.
+# 32-bit Windows build: the release program; its tests run under Wine with wine32.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR i686)
 set(TARSEL_TRIPLE i686-w64-mingw32)
@@ -9,3 +9,4 @@ set(CMAKE_FIND_ROOT_PATH /usr/${TARSEL_TRIPLE})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../tools/wine-test-run)

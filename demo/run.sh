@@ -6,8 +6,9 @@ set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$root"
 
-# TARSEL_SKIP_BUILD=1 TARSEL_BUILD=<dir> reuse an existing x86_64 build.
-build="${TARSEL_BUILD:-$root/build/x86_64}"
+# The i686 release, as users get it. TARSEL_SKIP_BUILD=1 TARSEL_BUILD=<dir> reuse an existing build
+# (build/x86_64 for the 64-bit one).
+build="${TARSEL_BUILD:-$root/build/i686}"
 if [ "${TARSEL_SKIP_BUILD:-0}" != 1 ]; then
   scripts/deps.sh
   scripts/build.sh

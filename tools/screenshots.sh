@@ -3,11 +3,12 @@
 # plugin's window, and the connect dialog empty, with an address book sorted by login descending,
 # made larger, and with its Tools menu open. Writes out/screenshots/progress.png, console.png,
 # connect-empty.png, connect-sorted.png, connect-large.png and connect-tools.png.
-# Needs a build (scripts/build.sh); runs tarsel.exe against the demo router on 127.0.0.1.
+# Needs a build (scripts/build.sh); runs the i686 release tarsel.exe (TARSEL_BUILD=build/x86_64 for the
+# 64-bit one) against the demo router on 127.0.0.1.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$root"
-build="${TARSEL_BUILD:-$root/build/x86_64}"
+build="${TARSEL_BUILD:-$root/build/i686}"
 out="$root/out/screenshots"
 for file in "$build/bin/tarsel.exe" "$build/bin/boxwatch.exe" "$build/demo/site/console.dll.gz"; do
   [ -e "$file" ] || { echo "missing $file: run scripts/build.sh first" >&2; exit 1; }
