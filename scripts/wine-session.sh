@@ -15,6 +15,15 @@ if [ -z "${DISPLAY:-}" ] || ! xdpyinfo >/dev/null 2>&1; then
     unset DISPLAY
   done
 fi
+# A prefix keeps what it was made with: one made before 32-bit Wine was installed cannot start 32-bit
+# programs ("could not load kernel32.dll"). It remembers what made it, and is made again when that
+# has changed.
+tarsel_wine_kind="$(/usr/lib/wine/wine64 --version 2>/dev/null), $([ -x /usr/lib/wine/wine ] && echo with || echo without) wine32"
+if [ -e "$WINEPREFIX/drive_c" ] && [ "$(cat "$WINEPREFIX/.made-with" 2>/dev/null)" != "$tarsel_wine_kind" ]; then
+  echo "making $WINEPREFIX again: made with $(cat "$WINEPREFIX/.made-with" 2>/dev/null || echo "an unknown Wine"), now $tarsel_wine_kind" >&2
+  /usr/lib/wine/wineserver -k </dev/null >/dev/null 2>&1 || true
+  rm -rf "$WINEPREFIX"
+fi
 # Started before anything else, so that it is this server that wine uses: Debian's wineserver
 # wrapper, which wine would otherwise start, adds -p0 and so exits as soon as it is idle.
 mkdir -p "$WINEPREFIX"
@@ -23,6 +32,7 @@ timeout -k 5 7200 /usr/lib/wine/wineserver64 -p </dev/null >/dev/null 2>&1 &
 tarsel_server_dir=$(printf 'server-%x-%x' $(stat -c '%d %i' "$WINEPREFIX"))
 for _ in $(seq 50); do compgen -G "/tmp/*wine*/$tarsel_server_dir/socket" >/dev/null && break; sleep 0.1; done
 timeout 300 /usr/lib/wine/wine64 wineboot -i </dev/null >/dev/null 2>&1 || true
+[ -e "$WINEPREFIX/drive_c" ] && echo "$tarsel_wine_kind" > "$WINEPREFIX/.made-with"
 # On our own Xvfb no window manager runs: let Wine frame its windows itself instead of waiting,
 # at every show and close, for a manager that never answers.
 if [ -n "${tarsel_xvfb_pid:-}" ]; then

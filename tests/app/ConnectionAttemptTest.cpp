@@ -18,10 +18,17 @@ TEST(PortTextTest, AcceptsOnlyWholeNumbersFromOneTo65535) {
         bool valid;
         uint16_t port;
     } cases[] = {
-        {"80", true, 80},       {"+80", true, 80}, {"080", true, 80},        {" 8080", true, 8080},
-        {"65535", true, 65535}, {"1", true, 1},    {"", false, 0},           {"0", false, 0},
-        {"65536", false, 0},    {"80x", false, 0}, {"1:2", false, 0},        {"-1", false, 0},
-        {"-80", false, 0},      {"80 ", false, 0}, {"4294967376", false, 0},  // 2^32 + 80 must not wrap to 80
+        // Read as the runtime does with a 32-bit unsigned long: "-4294967295" wraps to 1, while a
+        // magnitude beyond 32 bits is out of range even where it would wrap to 1 in 64 bits.
+        {"-4294967295", true, 1}, {"-000000000000018446744073709551615", false, 0},
+        {"\t\n 443", true, 443},  {"80", true, 80},
+        {"+80", true, 80},        {"080", true, 80},
+        {" 8080", true, 8080},    {"65535", true, 65535},
+        {"1", true, 1},           {"", false, 0},
+        {"0", false, 0},          {"65536", false, 0},
+        {"80x", false, 0},        {"1:2", false, 0},
+        {"-1", false, 0},         {"-80", false, 0},
+        {"80 ", false, 0},        {"4294967376", false, 0},  // 2^32 + 80 must not wrap to 80
         {"0x50", false, 0},
     };
     for (const Case& c : cases) {

@@ -13,16 +13,18 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string text(reinterpret_cast<const char*>(data), size);
+    // The reference reads with 64 bits (strtoll), then applies what a 32-bit unsigned long allows:
+    // a magnitude below 2^32, a negative number taken modulo 2^32.
+    char* end = nullptr;
+    errno = 0;
+    const long long number = std::strtoll(text.c_str(), &end, 10);
+    const bool whole = errno == 0 && end != text.c_str() && *end == '\0';
+    const bool inRange = number > -(1LL << 32) && number < (1LL << 32);
+    const uint32_t wrapped = static_cast<uint32_t>(number);
+    const bool valid = whole && inRange && wrapped >= 1 && wrapped <= 65535;
     uint16_t port = 4321;
-    if (parsePort(text.c_str(), port)) {
-        char* end = nullptr;
-        errno = 0;
-        const long value = std::strtol(text.c_str(), &end, 10);
-        check(errno == 0 && *end == '\0' && end != text.c_str(), "a port that is not one whole number");
-        check(value >= 1 && value <= 65535 && port == value, "port out of range or read wrongly");
-    } else {
-        check(port == 4321, "a refused port changed the value");
-    }
+    check(parsePort(text.c_str(), port) == valid, "accepted a text that is no port, or refused a port");
+    check(port == (valid ? wrapped : 4321), "port read wrongly, or a refused text changed it");
 
     uint32_t value = 0;
     std::memcpy(&value, data, size < 4 ? size : 4);
