@@ -2,8 +2,7 @@
 #include <windows.h>
 
 #include "app/ConnectionValues.h"
-
-#define TARSEL_ERROR_CAPTION "Veskaral tarsel Error"
+#include "base/Product.h"
 
 class ConnectDialog;
 

@@ -12,6 +12,7 @@
 #include "base/Handles.h"
 #include "base/MessagePump.h"
 #include "base/Path.h"
+#include "base/Product.h"
 #include "plugins/CacheDirectory.h"
 #include "plugins/LinkLibrary.h"
 
@@ -148,7 +149,7 @@ void DllLoader::link() {
 
 void DllLoader::start(uint32_t address, const char* login, const char* password) {
     if (!entry) {
-        MessageBoxA(nullptr, "Missing Veskaral tarsel plugins", "Veskaral tarsel Error", MB_OK | MB_ICONERROR);
+        MessageBoxA(nullptr, "Missing " TARSEL_TITLE " plugins", TARSEL_ERROR_CAPTION, MB_OK | MB_ICONERROR);
         std::exit(1);
     }
     char dotted[80];

@@ -7,11 +7,12 @@
 #include <initializer_list>
 #include <utility>
 
+#include "base/Product.h"
 #include "plugins/CacheDirectory.h"
 #include "ui/resource.h"
 
 namespace {
-const char kTitle[] = "Veskaral tarsel";
+const char kTitle[] = TARSEL_TITLE;
 const char kFileError[] = "Import Error";  // export failures too
 const int kList = IDC_ADDRESS_LIST;
 
@@ -28,7 +29,7 @@ const char* textOf(const std::optional<std::string>& text) { return text ? text-
 // everything. The chosen path goes into `file`; returns its file-name part, or null after the
 // console line when no file was chosen.
 const char* chooseFile(HWND owner, bool save, char (&file)[MAX_PATH]) {
-    static const char filter[] = "Veskaral tarsel Addresses\0*.TSL\0All Files\0*.*\0";
+    static const char filter[] = TARSEL_TITLE " Addresses\0*.TSL\0All Files\0*.*\0";
     std::memset(file, 0, sizeof file);
     std::snprintf(file, sizeof file, "addresses.tsl");
     OPENFILENAMEA dialog = {};

@@ -6,10 +6,11 @@
 #include <cstdlib>
 #include <initializer_list>
 
+#include "base/Product.h"
 #include "ui/resource.h"
 
 namespace {
-const char kTitle[] = "Veskaral tarsel";
+const char kTitle[] = TARSEL_TITLE;
 
 // Half-up rounding to a 32-bit count; estimates beyond its range stay at the largest value.
 uint32_t roundedCount(double value) {
