@@ -91,29 +91,22 @@ settings="$dunmoral/tarsel/tarsel.cfg"
 # write_settings KIND: an address book of five routers, sorted by login descending; "large" also
 # stores a window of 700 x 460 pixels in the middle of the 1280 x 1024 screen.
 write_settings() {
-  python3 - "$settings" "$1" <<'PY'
+  python3 - "$settings" "$1" "$root/tests/support" <<'PY'
 import struct, sys
 path, kind = sys.argv[1], sys.argv[2]
+sys.path.insert(0, sys.argv[3])
+from records import addr, encode
 
-def record(*fields):
-    data = b""
-    for key, value in fields:
-        value = value.encode() if isinstance(value, str) else value
-        data += struct.pack("<HB", 1 + len(key) + len(value), len(key)) + key.encode() + value
-    return data + b"\0\0"
-
-window = [("type", "window")]
+window = [("type", b"window")]
 if kind == "large":
     window.append(("bounds", struct.pack("<4i", 290, 282, 990, 742)))
-window += [("type", "addr"), ("login", "admin"), ("keep-pwd", b"\0"),
+window += [("type", b"addr"), ("login", b"admin"), ("keep-pwd", b"\0"),
            ("list-sort", struct.pack("<i", 1)), ("list-ascend", struct.pack("<i", 0))]
 book = [("192.168.88.1", "admin", "office core"), ("10.0.0.1:8080", "root", "lab bench"),
         ("gw.example.lan", "operator", "branch gateway"), ("172.16.5.254", "backup", ""),
         ("10.10.10.10", "Admin", "upper-case login")]
 with open(path, "wb") as f:
-    f.write(b"\x0f\x10\xc0\xbe" + record(*window))
-    for host, login, note in book:
-        f.write(record(("type", "addr"), ("host", host), ("login", login), ("note", note), ("keep-pwd", b"\0")))
+    f.write(encode(window, *(addr(host, login, note) for host, login, note in book)))
 PY
 }
 

@@ -1,0 +1,116 @@
+"""The plugin cache vouches only for what it holds, in its own folders, whatever happened before."""
+import os
+import shutil
+import subprocess
+import time
+
+from harness import *  # noqa: F401,F403
+
+
+class CacheTrustTest(TarselCase):
+    """The cache vouches only for what it holds, in its own folders, whatever happened before."""
+
+    def crcs(self, version):
+        return {line.split()[2]: int(line.split()[0]) for line in index_lines(self.site, version).splitlines()}
+
+    def assert_cache_holds(self, version, plugins):
+        """Exactly each library and its stamp, the stamp holding the index's checksum."""
+        cache = self.cache(version)
+        crcs = self.crcs(version)
+        expected = sorted([n[:-3] for n in plugins] + [n.split(".")[0] + ".crc" for n in plugins])
+        self.assertEqual(expected, sorted(os.listdir(cache)))
+        for name, library in plugins.items():
+            with open(os.path.join(cache, name.split(".")[0] + ".crc"), "rb") as f:
+                self.assertEqual(b"%d\r\n" % crcs[name], f.read())
+            with open(os.path.join(cache, name[:-3]), "rb") as f, open(bin_file(library), "rb") as g:
+                self.assertEqual(g.read(), f.read(), name)
+
+    def test_a_planted_library_in_the_start_up_folder_is_never_linked(self):
+        make_site(self.site, {"panel.dll.gz": "withrun.dll"})
+        router = self.router("1.0")
+        # The version folder cannot be made: a file has its name.
+        root = os.path.join(self.app_data, "Dunmoral", "tarsel")
+        os.makedirs(root)
+        open(os.path.join(root, "1.0"), "w").close()
+        downloads = os.path.join(self.work, "downloads")
+        os.makedirs(downloads)
+        shutil.copy(bin_file("withrun.dll"), os.path.join(downloads, "panel.dll"))
+        with open(os.path.join(downloads, "panel.crc"), "w") as f:
+            f.write("%d\n" % self.crcs("1.0")["panel.dll.gz"])
+
+        status, out, text = self.box("127.0.0.1:%d" % router.port, "admin", "secret", cwd=downloads)
+        self.assertEqual(1, status, out)
+        self.assertEqual("Could not use the plugin cache " + windows_path(os.path.join(root, "1.0")), text)
+        self.assertNotIn("linking", out)
+        self.assertEqual([], self.run_calls())
+        self.assertEqual(["GET /tarsel HTTP/1.0"], router.requests())
+        self.assertEqual(["panel.crc", "panel.dll"], sorted(os.listdir(downloads)))
+
+    def test_a_download_killed_midway_leaves_a_cache_the_next_run_repairs(self):
+        plugins = {"panel.dll.gz": "withrun.dll", "system.dll.gz": "norun.dll"}
+        make_site(self.site, plugins)
+        slow = self.router(extra=["--rate", "3000"])
+        tarsel = start_wine(["tarsel.exe", "127.0.0.1:%d" % slow.port, "admin", "pw"], env=self.env)
+        cache = self.cache("1.0")
+
+        def partial_download():
+            try:
+                return [n for n in os.listdir(cache) if n.startswith("TSL")]
+            except OSError:
+                return []
+
+        # The temporary file is made before the request; once the request is in, the body is on its way
+        # (its output reaches the file in large writes, so the file may still be empty).
+        def downloading():
+            return partial_download() and any(r.startswith("GET /tarsel/") for r in slow.requests())
+        self.assertTrue(wait_for(downloading), "no download started")
+        kill_program(tarsel)
+        finish(tarsel)
+        self.assertEqual(1, len(partial_download()))
+        self.assertNotIn("system.crc", os.listdir(cache))
+
+        status, out = self.tarsel("127.0.0.1:%d" % self.router().port, "admin", "pw")
+        self.assertEqual(-1, status, out)
+        self.assertEqual(["withrun|127.0.0.1|admin|pw"], self.run_calls())
+        self.assert_cache_holds("1.0", plugins)
+
+    def test_two_copies_started_together_share_the_cache(self):
+        plugins = {"panel.dll.gz": "withrun.dll", "system.dll.gz": "norun.dll"}
+        make_site(self.site, plugins)
+        router = self.router(extra=["--rate", "8000"])
+        copies = [start_wine(["tarsel.exe", "127.0.0.1:%d" % router.port, "admin", "pw%d" % n], env=self.env)
+                  for n in range(2)]
+        results = [finish(copy, timeout=120) for copy in copies]
+        for status, out in results:
+            self.assertEqual(-1, status, out)
+        self.assertEqual(["withrun|127.0.0.1|admin|pw0", "withrun|127.0.0.1|admin|pw1"], sorted(self.run_calls()))
+        self.assert_cache_holds("1.0", plugins)
+        # The second copy waited for the first and found every plugin in the cache.
+        downloads = [r for r in router.requests() if r != "GET /tarsel HTTP/1.0"]
+        self.assertEqual(["GET /tarsel/panel.dll.gz HTTP/1.0", "GET /tarsel/system.dll.gz HTTP/1.0"], sorted(downloads))
+
+    def test_cleaning_never_follows_a_linked_folder(self):
+        make_site(self.site, {"panel.dll.gz": "withrun.dll"})
+        router = self.router("1.0")
+        root = os.path.join(self.app_data, "Dunmoral", "tarsel")
+        month_ago = time.time() - 30 * 86400
+
+        def stale_folder(folder):
+            os.makedirs(folder)
+            for name in ("system.crc", "plugin.dll"):
+                path = os.path.join(folder, name)
+                with open(path, "w") as f:
+                    f.write("1\n")
+                os.utime(path, (month_ago, month_ago))
+        outside = os.path.join(self.work, "outside")
+        nested_outside = os.path.join(self.work, "nested-outside")
+        for folder in (outside, nested_outside, os.path.join(root, "0.9")):
+            stale_folder(folder)
+        os.symlink(outside, os.path.join(root, "linked"))
+        os.symlink(nested_outside, os.path.join(root, "0.9", "sub"))
+
+        status, out = self.tarsel("127.0.0.1:%d" % router.port, "admin", "pw")
+        self.assertEqual(-1, status, out)
+        self.assertEqual(["sub"], os.listdir(os.path.join(root, "0.9")), "the stale folder is cleaned")
+        for folder in (outside, nested_outside):
+            self.assertEqual(["plugin.dll", "system.crc"], sorted(os.listdir(folder)))

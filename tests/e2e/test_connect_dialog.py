@@ -1,0 +1,230 @@
+"""The connect dialog as a user drives it: typing, the address book, export and import, the settings file."""
+import os
+import subprocess
+import time
+
+from harness import *  # noqa: F401,F403
+from records import MAGIC, addr, encode, field, integer
+
+
+class Screen:
+    """The user at the Xvfb screen: keys and clicks through xdotool; boxwatch reads the dialog."""
+
+    def keys(self, *keys):
+        subprocess.run(["xdotool", "key", "--delay", "80"] + list(keys), check=True)
+
+    def type(self, text):
+        subprocess.run(["xdotool", "type", "--delay", "40", text], check=True)
+
+    def fill(self, mnemonic, text):
+        """Alt and the label's letter moves to its field and selects what it holds."""
+        self.keys("alt+" + mnemonic)
+        self.type(text)
+
+    def click(self, x, y):
+        subprocess.run(["xdotool", "mousemove", str(x), str(y), "click", "1"], check=True)
+        time.sleep(0.8)  # never two clicks close enough to count as a double-click
+
+    def wait(self, caption):
+        status, _ = wine(["boxwatch.exe", "--timeout", "60", "text", caption, "1"])
+        assert status == 0, "no window " + caption
+        time.sleep(0.5)  # activated and focused
+
+    def text(self, control, caption=CONNECT_CAPTION):
+        return wine(["boxwatch.exe", "--timeout", "30", "text", caption, str(control)])[1].rstrip("\n")
+
+    def wait_text(self, control, expected, caption=CONNECT_CAPTION):
+        text = None
+        for _ in range(20):
+            text = self.text(control, caption)
+            if text == expected:
+                break
+            time.sleep(0.25)
+        return text
+
+    def rect(self, control):
+        _, out = wine(["boxwatch.exe", "--timeout", "30", "rect", CONNECT_CAPTION, str(control)])
+        return [int(n) for n in out.split()]
+
+
+ADDRESS, LOGIN, PASSWORD, NOTE, LIST = 200, 201, 202, 218, 213
+EXPORT_CAPTION, IMPORT_CAPTION = "Export Addresses To", "Import Addresses From"
+
+
+class ConnectDialogTest(TarselCase):
+    """The connect dialog as a user meets it: started without arguments, typed into and clicked."""
+
+    def setUp(self):
+        super().setUp()
+        self.screen = Screen()
+
+    def start(self, *args):
+        proc = start_wine(["tarsel.exe"] + list(args), env=self.env)
+        self.screen.wait(CONNECT_CAPTION)
+        return proc
+
+    def write_settings(self, *records_):
+        os.makedirs(os.path.dirname(self.settings_file()), exist_ok=True)
+        with open(self.settings_file(), "wb") as f:
+            f.write(encode(*records_))
+
+    def test_fields_typed_connect_and_are_saved(self):
+        make_site(self.site, {"panel.dll.gz": "withrun.dll"})
+        router = self.router()
+        proc = self.start()
+        self.assertEqual("admin", self.screen.text(LOGIN))
+        self.screen.type("pw1")  # the password field has the focus
+        self.screen.fill("c", "127.0.0.1:%d" % router.port)
+        self.screen.fill("l", "root")
+        self.screen.fill("n", "lab")
+        self.screen.keys("Return")  # Enter in the note field connects
+        status, out = finish(proc)
+        self.assertEqual(-1, status, out)
+        self.assertEqual(["withrun|127.0.0.1|root|pw1"], self.run_calls())
+        window = self.settings()[0]
+        self.assertEqual([b"window", b"addr"], [v for k, v in window if k == "type"])
+        self.assertEqual(addr("127.0.0.1:%d" % router.port, "root", "lab", True, "pw1")[1:],
+                         [(k, v) for k, v in window if k in ("host", "login", "note", "keep-pwd", "pwd")])
+        self.assertEqual([100, 80, 150, 0, 1], [integer(window, k) for k in (
+            "list-col-0", "list-col-1", "list-col-2", "list-sort", "list-ascend")])
+        left, top, right, bottom = struct.unpack("<4i", field(window, "bounds"))
+        self.assertEqual((1280 - right, 1024 - bottom), (left, top))  # centred on the screen
+        self.assertEqual(1, len(self.settings()))
+
+    def test_a_failed_attempt_brings_the_dialog_back_filled_then_corrected(self):
+        make_site(self.site, {"panel.dll.gz": "withrun.dll"})
+        router = self.router()
+        import socket
+        s = socket.socket()
+        s.bind(("127.0.0.1", 0))
+        closed = s.getsockname()[1]
+        s.close()
+        proc = start_wine(["tarsel.exe", "127.0.0.1:%d" % closed, "admin", "pw"], env=self.env)
+        status, text = wine(["boxwatch.exe"] + BOXWATCH_ERROR_BOX)
+        self.assertIn("connection refused", text)
+        self.screen.wait(CONNECT_CAPTION)
+        self.assertEqual("127.0.0.1:%d" % closed, self.screen.text(ADDRESS))
+        self.assertEqual("admin", self.screen.text(LOGIN))
+        self.screen.fill("c", "127.0.0.1:%d" % router.port)
+        self.screen.keys("Return")
+        status, out = finish(proc)
+        self.assertEqual(-1, status, out)
+        self.assertEqual(["withrun|127.0.0.1|admin|pw"], self.run_calls())  # the password came back too
+        self.assertEqual(b"127.0.0.1:%d" % router.port, field(self.settings()[0], "host"))
+
+    def test_escape_ends_with_status_1_and_saves_the_typed_fields(self):
+        proc = self.start("10.0.0.7:8080")
+        self.assertEqual("10.0.0.7:8080", self.screen.text(ADDRESS))
+        self.screen.type("secret")
+        self.screen.keys("alt+k")  # the password is not to be kept
+        self.screen.keys("Escape")
+        status, out = finish(proc)
+        self.assertEqual(1, status, out)
+        self.assertEqual("", out)
+        self.assertEqual([], self.run_calls())
+        self.assertEqual(addr("10.0.0.7:8080", "admin", "", False)[1:],
+                         [(k, v) for k, v in self.settings()[0] if k in ("host", "login", "note", "keep-pwd", "pwd")])
+
+    def test_address_book_sorted_by_login_is_there_on_the_next_start(self):
+        proc = self.start()
+        for host, login in (("10.0.0.2", "zed"), ("10.0.0.1", "amy"), ("10.0.0.3", "Zoe")):
+            self.screen.fill("c", host)
+            self.screen.fill("l", login)
+            self.screen.keys("alt+s")
+        left, top, _, _ = self.screen.rect(LIST)
+        for _ in range(2):  # the login column's header: ascending, then descending
+            self.screen.click(left + 140, top + 10)
+        self.screen.keys("Escape")
+        self.assertEqual(1, finish(proc)[0])
+        saved = self.settings()
+        self.assertEqual((1, 0), (integer(saved[0], "list-sort"), integer(saved[0], "list-ascend")))
+        self.assertEqual([b"zed", b"amy", b"Zoe"], [field(r, "login") for r in saved[1:]])  # as added
+
+        proc = self.start()
+        self.screen.keys("alt+n", "Tab", "Home")  # to the list: the first item is selected and shown
+        self.assertEqual("zed", self.screen.wait_text(LOGIN, "zed"))
+        self.assertEqual("10.0.0.2", self.screen.text(ADDRESS))
+        self.screen.keys("End")
+        self.assertEqual("Zoe", self.screen.wait_text(LOGIN, "Zoe"))  # byte order: upper case first
+        self.screen.keys("alt+r")  # Remove: the selection moves to the new last item
+        self.assertEqual("amy", self.screen.wait_text(LOGIN, "amy"))
+        self.screen.keys("Escape")
+        self.assertEqual(1, finish(proc)[0])
+        saved = self.settings()
+        self.assertEqual((1, 0), (integer(saved[0], "list-sort"), integer(saved[0], "list-ascend")))
+        self.assertEqual([b"zed", b"amy"], [field(r, "login") for r in saved[1:]])
+
+    def test_double_click_on_an_entry_that_keeps_its_password_connects(self):
+        make_site(self.site, {"panel.dll.gz": "withrun.dll"})
+        router = self.router()
+        self.write_settings(addr("127.0.0.1:%d" % router.port, "ops", "rack 2", True, "kept"))
+        proc = self.start()
+        left, top, _, _ = self.screen.rect(LIST)
+        subprocess.run(["xdotool", "mousemove", str(left + 30), str(top + 28), "click", "--repeat", "2",
+                        "--delay", "100", "1"], check=True)
+        status, out = finish(proc)
+        self.assertEqual(-1, status, out)
+        self.assertEqual(["withrun|127.0.0.1|ops|kept"], self.run_calls())
+        self.assertEqual(b"rack 2", field(self.settings()[0], "note"))  # saved before connecting
+
+    def choose(self, item):
+        """Opens the Tools menu from the keyboard and picks the item at that position (1 to 5)."""
+        self.screen.keys("alt+t")
+        time.sleep(0.5)
+        self.screen.keys(*(["Down"] * (item - (1 if item > 3 else 0))), "Return")
+
+    def file_dialog(self, caption, path):
+        self.screen.wait(caption)
+        self.screen.keys("ctrl+a")
+        self.screen.type(windows_path(path))
+        self.screen.keys("Return")
+
+    def test_export_then_import_through_the_file_dialogs(self):
+        book = [addr("10.0.0.1", "admin", "lab", True, "pw"), addr("router.lan:8080", "root", "")]
+        self.write_settings([("type", b"window"), ("list-sort", struct.pack("<i", 1))], *book)
+        exported = os.path.join(self.work, "book.tsl")
+        proc = self.start()
+
+        self.choose(4)  # Export, cancelled
+        self.screen.wait(EXPORT_CAPTION)
+        self.screen.keys("Escape")
+        self.choose(4)
+        self.file_dialog(EXPORT_CAPTION, exported)
+        self.choose(1)  # Clear All Addresses
+        self.choose(5)  # Import, a file that is not an address book
+        bad = os.path.join(self.work, "bad.tsl")
+        with open(bad, "wb") as f:
+            f.write(MAGIC[:3])
+        watcher = start_wine(["boxwatch.exe", "--timeout", "60", "box", "Import Error"])
+        self.file_dialog(IMPORT_CAPTION, bad)
+        self.assertEqual("Could not import addresses from bad.tsl - bad file!", finish(watcher)[1].strip())
+        self.choose(5)
+        self.file_dialog(IMPORT_CAPTION, exported)
+        self.screen.keys("Escape")
+        status, out = finish(proc)
+        self.assertEqual(1, status, out)
+
+        with open(exported, "rb") as f:
+            self.assertEqual(encode(*book), f.read())
+        self.assertEqual(book, self.settings()[1:])
+        self.assertEqual(["GetSaveFileName failed"], out.splitlines())
+
+    def test_export_that_cannot_be_written_says_so(self):
+        self.write_settings(addr("10.0.0.1", "admin"))
+        target = os.path.join(self.work, "locked.tsl")
+        with open(target, "wb") as f:
+            f.write(b"old")
+        # Immutable: the new file is written beside it, but cannot take its place.
+        if subprocess.run(["chattr", "+i", target], stderr=subprocess.DEVNULL).returncode != 0:
+            self.skipTest("chattr +i needs root and an ext file system")
+        try:
+            proc = self.start()
+            watcher = start_wine(["boxwatch.exe", "--timeout", "60", "box", "Import Error"])
+            self.choose(4)
+            self.file_dialog(EXPORT_CAPTION, target)
+            self.screen.keys("Return")  # yes, replace it
+            self.assertEqual("Could not export addresses to locked.tsl!", finish(watcher)[1].strip())
+            self.screen.keys("Escape")
+            self.assertEqual(1, finish(proc)[0])
+        finally:
+            subprocess.run(["chattr", "-i", target])
