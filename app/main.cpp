@@ -4,6 +4,7 @@
 
 #include "app/AttemptLoop.h"
 #include "app/CommandLine.h"
+#include "base/Stop.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
     routeDiagnostics();
@@ -12,5 +13,12 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
     if (parseCommandLine(commandLine, values) == ParseResult::Help)
         std::exit(0);
     takeArguments(values);
-    return runConnection(values);
+    try {
+        return runConnection(values);
+    } catch (const Stop& stop) {
+        // Close on the progress dialog, or nothing to hand over to: all has unwound.
+        if (stop.what()[0])
+            showError(stop.what());
+        return 1;
+    }
 }

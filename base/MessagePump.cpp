@@ -2,17 +2,27 @@
 
 #include <winsock2.h>
 
+#include "base/Stop.h"
+
 HINSTANCE appInstance = nullptr;
 HWND currentModeless = nullptr;
 
 namespace {
+bool stopRequested = false;
+
 void handle(MSG& msg) {
-    if (currentModeless && IsDialogMessageA(currentModeless, &msg))
-        return;
-    TranslateMessage(&msg);
-    DispatchMessageA(&msg);
+    if (!currentModeless || !IsDialogMessageA(currentModeless, &msg)) {
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
+    }
+    if (stopRequested) {
+        stopRequested = false;
+        throw Stop();
+    }
 }
 }  // namespace
+
+void requestStop() { stopRequested = true; }
 
 void pollMessages() {
     MSG msg;

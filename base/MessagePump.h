@@ -11,6 +11,10 @@ extern HINSTANCE appInstance;
 // completion message of an asynchronous host look-up.
 extern HWND currentModeless;
 
+// Asks the pumps below to raise Stop once the message being handled is done: a window procedure
+// cannot unwind through the system's frames.
+void requestStop();
+
 // Handles the queued window messages, at most 10, and returns without waiting.
 void pollMessages();
 // Sleeps until `object` is signalled, a window message is queued or `timeoutMs` has passed: a

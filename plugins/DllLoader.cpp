@@ -13,6 +13,7 @@
 #include "base/MessagePump.h"
 #include "base/Path.h"
 #include "base/Product.h"
+#include "base/Stop.h"
 #include "plugins/CacheDirectory.h"
 #include "plugins/LinkLibrary.h"
 
@@ -148,10 +149,8 @@ void DllLoader::link() {
 }
 
 void DllLoader::start(uint32_t address, const char* login, const char* password) {
-    if (!entry) {
-        MessageBoxA(nullptr, "Missing " TARSEL_TITLE " plugins", TARSEL_ERROR_CAPTION, MB_OK | MB_ICONERROR);
-        std::exit(1);
-    }
+    if (!entry)
+        throw Stop("Missing " TARSEL_TITLE " plugins");
     char dotted[80];
     std::snprintf(dotted, sizeof dotted, "%s", addressText(address));
     entry(appInstance, dotted, login, password);

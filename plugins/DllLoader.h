@@ -30,8 +30,8 @@ public:
     // A library that does not load loses its stamp, so the next connection downloads it again.
     // Lets other copies of the program into the folder afterwards.
     void link();
-    // Calls "run" with the dotted address, login and password. Without one, shows the fatal box and
-    // ends the process with status 1.
+    // Calls "run" with the dotted address, login and password. Without one, raises Stop with the
+    // message that ends the program.
     void start(uint32_t address, const char* login, const char* password);
 
     PluginEntry* entries = nullptr;  // last accepted index line first

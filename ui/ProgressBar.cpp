@@ -3,7 +3,6 @@
 #include <commctrl.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <initializer_list>
 
 #include "base/Product.h"
@@ -35,10 +34,12 @@ bool ProgressBar::onInitDialog(WPARAM, LPARAM) {
 }
 
 bool ProgressBar::onCommand(WPARAM wParam, LPARAM) {
-    // Close, Esc and the close box: the user's only way out of a network wait.
-    if (LOWORD(wParam) == IDCANCEL)
-        std::exit(1);
-    return false;
+    // Close, Esc and the close box: the user's only way out of a network wait. The pump that
+    // handled this message raises the stop, outside the system's frames.
+    if (LOWORD(wParam) != IDCANCEL)
+        return false;
+    requestStop();
+    return true;
 }
 
 void ProgressBar::setControlText(int control, const char* text) {
