@@ -17,6 +17,7 @@ class ViewDialog : public ConnectDialog {
 public:
     using ConnectDialog::firstSelected;
     using ConnectDialog::itemData;
+    using ConnectDialog::saveSettings;
     using ConnectDialog::selectItem;
 
     // The view's logins, top to bottom; "-" for an absent one.
@@ -192,6 +193,28 @@ TEST_F(ConnectDialogTest, SelectionShowsTheEntry) {
                                         dialog.field(IDC_PASSWORD) + "|" + dialog.field(IDC_NOTE));
     EXPECT_TRUE(SendDlgItemMessageA(dialog.hwnd, IDC_KEEP_PASSWORD, BM_GETCHECK, 0, 0) == BST_UNCHECKED);
     EXPECT_TRUE(dialog.removeEnabled());
+}
+
+// Where the user left the window, its size and the columns' widths are where the next start puts
+// them.
+TEST_F(ConnectDialogTest, PlaceSizeAndColumnWidthsComeBackOnTheNextStart) {
+    SetWindowPos(dialog.hwnd, nullptr, 40, 30, dialog.minWidth + 120, dialog.minHeight + 60, SWP_NOZORDER);
+    const int widths[] = {130, 61, 170};
+    for (int column = 0; column < 3; ++column)
+        SendDlgItemMessageA(dialog.hwnd, list, LVM_SETCOLUMNWIDTH, column, MAKELPARAM(widths[column], 0));
+    RECT left;
+    GetWindowRect(dialog.hwnd, &left);
+    dialog.saveSettings();
+    dialog.destroy();
+
+    ViewDialog next;
+    ASSERT_TRUE(next.showModeless());
+    RECT found;
+    GetWindowRect(next.hwnd, &found);
+    EXPECT_TRUE(EqualRect(&left, &found));
+    for (int column = 0; column < 3; ++column)
+        EXPECT_EQ(widths[column], SendDlgItemMessageA(next.hwnd, list, LVM_GETCOLUMNWIDTH, column, 0)) << column;
+    next.destroy();
 }
 
 TEST_F(ConnectDialogTest, LayoutFollowsTheSizeButNeverBelowTheFirst) {
