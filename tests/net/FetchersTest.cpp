@@ -1,7 +1,9 @@
 // The page, file and gzip fetchers end to end against the local server.
 #include <zlib.h>
 
+#include <atomic>
 #include <cstdio>
+#include <memory>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -67,6 +69,23 @@ TEST(PageFetcher, KeepsAtMost8191BytesAndAppends) {
     twice.fetch(loopback(), server.port(), "/one");
     twice.fetch(loopback(), server.port(), "/two");
     EXPECT_STREQ(twice.text(), "secondsecond");
+}
+
+// A server that sends a whole page and never closes does not hold the fetch.
+TEST(PageFetcher, EndsOnceThePageIsFull) {
+    std::atomic<bool> fetched{false};
+    std::atomic<bool> closed{false};
+    TestServer server([&](SOCKET client, const std::string&) {
+        sendAll(client, okResponse(noiseBytes(9000, 12)));
+        for (int i = 0; i < 300 && !fetched; ++i)
+            Sleep(100);
+        closed = true;
+    });
+    Page page;
+    page.fetch(loopback(), server.port(), "/tarsel");
+    EXPECT_FALSE(closed) << "returned only when the server closed";
+    fetched = true;
+    EXPECT_EQ(page.pageLength, 8191u);
 }
 
 TEST(PageFetcher, TextEndsAtANulInTheBody) {
@@ -159,6 +178,27 @@ TEST(FileFetcher, ShortWriteFailsTheSameWayWhenInflating) {
         for (uint32_t count : listener.counts)
             reported += count;
         EXPECT_EQ(reported < gz.size(), c.stopsEarly) << reported;
+    }
+}
+
+// However far a body would take the file, it ends at the limit, with a message that says so.
+TEST(FileFetcher, FileStopsAtItsLimit) {
+    const std::string data((1 << 20) + (1 << 18), '\0');
+    const struct {
+        const char* name;
+        bool inflating;
+        std::string body;
+    } cases[] = {{"plain", false, data}, {"inflating", true, gzipBytes(data)}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TestServer server(respondWith(okResponse(c.body)));
+        FileCleanup file;
+        std::unique_ptr<FileFetcher> fetcher(c.inflating ? new CompFileFetcher : new FileFetcher);
+        fetcher->limitFile(1 << 20);
+        EXPECT_EQ(failureOf([&] { fetcher->fetchToFile(loopback(), server.port(), "/big", file.name); }),
+                  fetchFailure(server.port(), "/big", "file larger than 1 MB"));
+        fetcher.reset();
+        EXPECT_LE(readFile(file.name).size(), 1u << 20);
     }
 }
 
