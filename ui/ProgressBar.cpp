@@ -60,6 +60,7 @@ void ProgressBar::showConnecting(const char* host, int port) {
 }
 
 void ProgressBar::showChecking() { setStatus("Checking for downloaded plugins"); }
+void ProgressBar::showWaiting() { setStatus("Waiting for another copy of Veskaral tarsel..."); }
 
 void ProgressBar::showDownloading(const char* host) {
     char text[256];

@@ -62,6 +62,9 @@ TEST(PluginEntryParse, DropsNamesThatLeaveTheFolderWithALine) {
         "1 2 evil.dll /tmp",    "1 2 CON.gz 1.0",       "1 2 nul.dll 1.0",      "1 2 evil.dll com1",
         "1 2 LPT9.txt.gz 1.0",  "1 2 evil.dll. 1.0",    "1 2 evil.dll 1.0.",    "1 2 ev\x01il.dll 1.0",
         "1 2 evil.dll 1\x1f",   "1 2 ev*l.dll 1.0",     "1 2 evil.dll.gz a:b",
+        // The cache's own files.
+        "1 2 x.crc 1.0", "1 2 X.CRC.gz 1.0", "1 2 TSL1.tmp 1.0", "1 2 tslplugin.TMP.gz 1.0", "1 2 tarsel.lock 1.0",
+        "1 2 a.dll tarsel.cfg", "1 2 a.dll TSL9.tmp",
     };
     for (const char* line : lines) {
         SCOPED_TRACE(line);
@@ -137,11 +140,12 @@ protected:
 
 TEST_F(PluginStampFiles, WritesDigitsThenCrLf) {
     entry.crc = 4294967295u;
+    entry.libraryCrc = 7;
     entry.writeStamp(folder);
-    EXPECT_EQ(readFile("plugin.crc"), "4294967295\r\n");
+    EXPECT_EQ(readFile("plugin.crc"), "4294967295\r\n7\r\n");
     entry.crc = 12;
     entry.writeStamp(folder);
-    EXPECT_EQ(readFile("plugin.crc"), "12\r\n");
+    EXPECT_EQ(readFile("plugin.crc"), "12\r\n7\r\n");
     EXPECT_TRUE(entry.stampMatches(folder));
 }
 
@@ -163,19 +167,35 @@ TEST_F(PluginStampFiles, MatchesOnlyTheSameNumber) {
     }
 }
 
-TEST_F(PluginStampFiles, CurrentNeedsLibraryAndStamp) {
-    entry.crc = 5;
-    EXPECT_FALSE(entry.isCurrent(folder));
-    entry.writeStamp(folder);
-    EXPECT_FALSE(entry.isCurrent(folder)) << "no library yet";
-    writeFile("plugin.dll", "MZ");
-    EXPECT_TRUE(entry.isCurrent(folder));
-    entry.crc = 6;
-    EXPECT_FALSE(entry.isCurrent(folder));
-    entry.crc = 5;
+// The stamp vouches for the library's bytes as well as for the index line.
+TEST_F(PluginStampFiles, CurrentNeedsTheStampedLibraryBytes) {
+    const std::string library = "MZ library bytes";
+    const std::string crc32 = "2554427005";  // of the bytes above
+    const struct {
+        const char* what;
+        const char* stamp;  // null: none
+        std::string bytes;  // empty: no library
+        bool current;
+    } cases[] = {
+        {"as stamped", "5\n", library, true},
+        {"a byte changed on disk", "5\n", "MZ library bytez", false},
+        {"cut short", "5\n", library.substr(0, 10), false},
+        {"no library", "5\n", "", false},
+        {"another index line", "6\n", library, false},
+        {"a stamp without the library's CRC-32", nullptr, library, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        DeleteFileA("plugin.dll");
+        if (!c.bytes.empty())
+            writeFile("plugin.dll", c.bytes);
+        writeFile("plugin.crc", c.stamp ? std::string(c.stamp) + crc32 + "\n" : "5\n");
+        entry.crc = 5;
+        EXPECT_EQ(entry.isCurrent(folder), c.current);
+    }
     DeleteFileA("plugin.dll");
     ASSERT_TRUE(CreateDirectoryA("plugin.dll", nullptr));
-    EXPECT_TRUE(entry.isCurrent(folder)) << "a folder of that name counts as the library";
+    EXPECT_FALSE(entry.isCurrent(folder)) << "a folder of that name is no library";
 }
 
 }  // namespace
