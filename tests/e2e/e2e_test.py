@@ -42,9 +42,9 @@ def wine(args, timeout=60, env=None, cwd=None):
         return _status(proc.returncode), out.read().decode("latin-1").replace("\r\n", "\n")
 
 
-def start_wine(args, env=None):
+def start_wine(args, env=None, cwd=None):
     out = tempfile.TemporaryFile()
-    proc = subprocess.Popen([WINE_RUN] + args, cwd=BIN, env=env, stdin=subprocess.DEVNULL, stdout=out,
+    proc = subprocess.Popen([WINE_RUN] + args, cwd=cwd or BIN, env=env, stdin=subprocess.DEVNULL, stdout=out,
                             stderr=subprocess.DEVNULL)
     proc.output_file = out
     return proc
@@ -238,6 +238,11 @@ CONNECT_CAPTION = "Veskaral tarsel v3.2.8"
 BOXWATCH_ERROR_BOX = ["--timeout", "60", "box", ERROR_CAPTION]
 
 
+def stamp_bytes(index_crc, library):
+    """A stamp file's bytes: the index line's checksum, then the CRC-32 of the library's bytes."""
+    return b"%d\r\n%d\r\n" % (int(index_crc), zlib.crc32(library))
+
+
 def lines_of(out, prefixes=("DLLLoader", "DLL ", "getting", "loading", "linking", "lib ", "run ", "file truncated")):
     return [line for line in out.splitlines() if line.startswith(prefixes)]
 
@@ -270,10 +275,11 @@ class RouterTest(TarselCase):
         self.assertEqual(["panel.crc", "panel.dll", "system.crc", "system.dll"], sorted(os.listdir(cache)))
         index = {line.split()[2]: line.split() for line in index_lines(self.site, "2.5").splitlines()}
         for stem, library in (("panel", "withrun.dll"), ("system", "norun.dll")):
-            with open(os.path.join(cache, stem + ".crc"), "rb") as f:
-                self.assertEqual(index[stem + ".dll.gz"][0].encode() + b"\r\n", f.read())
             with open(os.path.join(cache, stem + ".dll"), "rb") as f, open(os.path.join(BIN, library), "rb") as g:
-                self.assertEqual(g.read(), f.read())
+                data = g.read()
+                self.assertEqual(data, f.read())
+            with open(os.path.join(cache, stem + ".crc"), "rb") as f:
+                self.assertEqual(stamp_bytes(index[stem + ".dll.gz"][0], data), f.read())
 
         # Stamps are renewed at every connection that finds the plugin current.
         old = time.time() - 5 * 86400
@@ -638,6 +644,44 @@ class ConnectDialogTest(TarselCase):
         finally:
             subprocess.run(["chattr", "-i", target])
 
+    def test_a_settings_file_too_large_for_memory_gives_the_defaults(self):
+        os.makedirs(os.path.dirname(self.settings_file()))
+        with open(self.settings_file(), "wb") as f:
+            f.write(MAGIC + b"\1\0\0" * (100 * 1000 * 1000))  # 300 MB of empty fields, one record
+        proc = self.start()
+        self.assertEqual("admin", self.screen.text(LOGIN))
+        self.screen.keys("Escape")
+        self.assertEqual(1, finish(proc)[0])
+        self.assertEqual(b"admin", field(self.settings()[0], "login"))
+
+    def test_a_failed_attempt_gives_back_the_folder_it_started_in(self):
+        # The router lists a plugin it does not have: the attempt fails once the version folder is current.
+        os.makedirs(self.site)
+        index = os.path.join(self.work, "index.txt")
+        with open(index, "w") as f:
+            f.write("1 100 ghost.dll.gz 1.0\n")
+        router = self.router(extra=["--index-file", index])
+        downloads = os.path.join(self.work, "downloads")
+        # An address file in both folders, so that the file dialog would start in either one if it were current.
+        for folder in (downloads, self.cache("1.0")):
+            os.makedirs(folder)
+            with open(os.path.join(folder, "old.tsl"), "wb") as f:
+                f.write(MAGIC)
+        proc = start_wine([windows_path(os.path.join(BIN, "tarsel.exe")), "127.0.0.1:%d" % router.port, "admin", "pw"],
+                          env=self.env, cwd=downloads)
+        status, text = wine(["boxwatch.exe"] + BOXWATCH_ERROR_BOX)
+        self.assertIn("ghost.dll.gz", text)
+        self.screen.wait(CONNECT_CAPTION)
+        self.choose(4)
+        self.screen.wait(EXPORT_CAPTION)
+        self.screen.type("book.tsl")  # no folder: the one the dialog starts in
+        self.screen.keys("Return")
+        self.screen.keys("Escape")
+        self.assertEqual(1, finish(proc)[0])
+        self.assertEqual(["book.tsl", "old.tsl"], sorted(os.listdir(downloads)))
+        self.assertNotIn("book.tsl", os.listdir(self.cache("1.0")))
+
+
 class DirectLinkTest(TarselCase):
     def test_direct_entry_gets_the_host_as_typed_and_nothing_is_fetched(self):
         status, out = self.tarsel("no.such.router:8080", "admin", "pw", "--", "withrun.dll")
@@ -700,10 +744,11 @@ class CacheTrustTest(TarselCase):
         expected = sorted([n[:-3] for n in plugins] + [n.split(".")[0] + ".crc" for n in plugins])
         self.assertEqual(expected, sorted(os.listdir(cache)))
         for name, library in plugins.items():
-            with open(os.path.join(cache, name.split(".")[0] + ".crc"), "rb") as f:
-                self.assertEqual(b"%d\r\n" % crcs[name], f.read())
             with open(os.path.join(cache, name[:-3]), "rb") as f, open(os.path.join(BIN, library), "rb") as g:
-                self.assertEqual(g.read(), f.read(), name)
+                data = g.read()
+                self.assertEqual(data, f.read(), name)
+            with open(os.path.join(cache, name.split(".")[0] + ".crc"), "rb") as f:
+                self.assertEqual(stamp_bytes(crcs[name], data), f.read())
 
     def test_a_planted_library_in_the_start_up_folder_is_never_linked(self):
         make_site(self.site, {"panel.dll.gz": "withrun.dll"})
