@@ -35,7 +35,8 @@ bool CacheLock::acquire(const char* folder, const std::function<void()>& waiting
     int denied = 0;
     for (;;) {
         const Result result = open(folder);
-        if (result == Result::Owned || result == Result::Failed || (result == Result::Denied && ++denied > kDeniedRetries))
+        if (result == Result::Owned || result == Result::Failed ||
+            (result == Result::Denied && ++denied > kDeniedRetries))
             return result == Result::Owned;
         if (!told && waiting) {
             told = true;

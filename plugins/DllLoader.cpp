@@ -77,8 +77,7 @@ void DllLoader::enterVersionFolder(const std::function<void()>& waiting) {
     const DWORD length = GetFullPathNameA(made, sizeof full, full, nullptr);
     const DWORD attributes = length > 0 && length < sizeof full ? GetFileAttributesA(full) : INVALID_FILE_ATTRIBUTES;
     // A file of that name, a folder that could not be made, or one that cannot be entered.
-    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY) ||
-        !libraryFolder.enter(full))
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY) || !libraryFolder.enter(full))
         throw Exception::format("Could not use the plugin cache %s", made);
     if (!lock.held() || std::strcmp(full, folder) != 0) {
         std::snprintf(folder, sizeof folder, "%s", full);

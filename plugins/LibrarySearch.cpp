@@ -5,9 +5,9 @@
 namespace {
 
 // Not in every system's headers, nor in every system: looked up at run time.
-constexpr DWORD kSearchDllLoadDir = 0x00000100;   // LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR
-constexpr DWORD kSearchUserDirs = 0x00000400;     // LOAD_LIBRARY_SEARCH_USER_DIRS
-constexpr DWORD kSearchSystem32 = 0x00000800;     // LOAD_LIBRARY_SEARCH_SYSTEM32
+constexpr DWORD kSearchDllLoadDir = 0x00000100;  // LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR
+constexpr DWORD kSearchUserDirs = 0x00000400;    // LOAD_LIBRARY_SEARCH_USER_DIRS
+constexpr DWORD kSearchSystem32 = 0x00000800;    // LOAD_LIBRARY_SEARCH_SYSTEM32
 
 using SetDefaultDllDirectoriesFunction = BOOL(WINAPI*)(DWORD);
 using AddDllDirectoryFunction = void*(WINAPI*)(const wchar_t*);
@@ -34,8 +34,7 @@ void restrictLibrarySearch() {
     auto setDefault = kernelFunction<SetDefaultDllDirectoriesFunction>("SetDefaultDllDirectories");
     search.add = kernelFunction<AddDllDirectoryFunction>("AddDllDirectory");
     search.remove = kernelFunction<RemoveDllDirectoryFunction>("RemoveDllDirectory");
-    search.restricted =
-        setDefault && search.add && search.remove && setDefault(kSearchSystem32 | kSearchUserDirs);
+    search.restricted = setDefault && search.add && search.remove && setDefault(kSearchSystem32 | kSearchUserDirs);
 }
 
 HMODULE loadLibraryAt(const char* path) {

@@ -37,11 +37,11 @@ struct PluginEntry {
     // and flushed to disk, and no temporary file is left.
     bool fetchEntry(const char* folder, uint32_t address, uint16_t port, FetcherListener* listener);
 
-    char name[32] = "";     // remote name as listed
-    char file[32] = "";     // local name: `name` without a trailing ".gz"
-    char version[16] = "";  // names the version folder
-    uint32_t size = 0;      // compressed bytes a download must deliver
-    uint32_t crc = 0;       // checksum number of the line, kept in the stamp
+    char name[32] = "";       // remote name as listed
+    char file[32] = "";       // local name: `name` without a trailing ".gz"
+    char version[16] = "";    // names the version folder
+    uint32_t size = 0;        // compressed bytes a download must deliver
+    uint32_t crc = 0;         // checksum number of the line, kept in the stamp
     uint32_t libraryCrc = 0;  // CRC-32 of the library's bytes, kept in the stamp beside `crc`
     bool current = false;
     PluginEntry* next = nullptr;

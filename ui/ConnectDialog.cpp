@@ -40,7 +40,8 @@ const char* chooseFile(HWND owner, bool save, char (&file)[MAX_PATH]) {
     dialog.nMaxFile = sizeof file;
     dialog.lpstrTitle = save ? "Export Addresses To" : "Import Addresses From";
     // The current folder stays: it is where libraries could otherwise be looked for.
-    dialog.Flags = OFN_NOCHANGEDIR | (save ? OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST : OFN_FILEMUSTEXIST | OFN_HIDEREADONLY);
+    dialog.Flags =
+        OFN_NOCHANGEDIR | (save ? OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST : OFN_FILEMUSTEXIST | OFN_HIDEREADONLY);
     dialog.lpstrDefExt = "tsl";  // appended after a dot of its own
     if (!(save ? GetSaveFileNameA(&dialog) : GetOpenFileNameA(&dialog))) {
         std::fputs(save ? "GetSaveFileName failed\n" : "GetOpenFileName failed\n", stdout);

@@ -321,7 +321,7 @@ TEST_F(LoaderTest, IndexNamesCannotLeaveTheCache) {
         index += line;
         index += "\r\n";
     }
-    index += "1 10 ..gz 1.0\n";  // its local name would be "."
+    index += "1 10 ..gz 1.0\n";       // its local name would be "."
     index += "1 10 NORUN.ocx 1.0\n";  // its stamp would be norun.dll's
     setIndex(index);
 
