@@ -3,7 +3,6 @@
 
 #include <atomic>
 #include <cstdio>
-#include <memory>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -181,25 +180,17 @@ TEST(FileFetcher, ShortWriteFailsTheSameWayWhenInflating) {
     }
 }
 
-// However far a body would take the file, it ends at the limit, with a message that says so.
+// However far a body would inflate, the file ends at its limit, with a message that says so.
 TEST(FileFetcher, FileStopsAtItsLimit) {
-    const std::string data((1 << 20) + (1 << 18), '\0');
-    const struct {
-        const char* name;
-        bool inflating;
-        std::string body;
-    } cases[] = {{"plain", false, data}, {"inflating", true, gzipBytes(data)}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        TestServer server(respondWith(okResponse(c.body)));
-        FileCleanup file;
-        std::unique_ptr<FileFetcher> fetcher(c.inflating ? new CompFileFetcher : new FileFetcher);
-        fetcher->limitFile(1 << 20);
-        EXPECT_EQ(failureOf([&] { fetcher->fetchToFile(loopback(), server.port(), "/big", file.name); }),
+    TestServer server(respondWith(okResponse(gzipBytes(std::string(3 << 20, '\0')))));
+    FileCleanup file;
+    {
+        CompFileFetcher fetcher;
+        fetcher.limitFile(1 << 20);
+        EXPECT_EQ(failureOf([&] { fetcher.fetchToFile(loopback(), server.port(), "/big", file.name); }),
                   fetchFailure(server.port(), "/big", "file larger than 1 MB"));
-        fetcher.reset();
-        EXPECT_LE(readFile(file.name).size(), 1u << 20);
     }
+    EXPECT_LE(readFile(file.name).size(), 1u << 20);
 }
 
 // --- gzip ---
