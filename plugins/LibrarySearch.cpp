@@ -1,6 +1,5 @@
 #include "plugins/LibrarySearch.h"
 
-#include <cstring>
 
 namespace {
 
