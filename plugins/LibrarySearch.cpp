@@ -1,6 +1,5 @@
 #include "plugins/LibrarySearch.h"
 
-
 namespace {
 
 // Not in every system's headers, nor in every system: looked up at run time.
