@@ -31,7 +31,14 @@ bool AttemptLoop::pass() {
     preset(dialog.currentEntry.password, values.password);
     // With all three values given the dialog, and so the settings file, stays out of the way.
     if (values.argumentCount < 3) {
-        const INT_PTR answer = ask(dialog);
+        INT_PTR answer = -1;
+        try {
+            answer = ask(dialog);
+        } catch (const std::exception& error) {
+            // The next pass would open the same dialog and meet the same failure, for ever.
+            report(error.what());
+            return false;
+        }
         if (answer == IDCANCEL)
             return false;
         // No window means no way to ask again: going on would show the same failure for ever.

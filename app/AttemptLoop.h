@@ -16,7 +16,8 @@ public:
     explicit AttemptLoop(ConnectionValues& values) : values(values) {}
     virtual ~AttemptLoop() = default;
 
-    // -1 once "run" has returned; 1 when the user cancelled the connect dialog or it could not be shown.
+    // -1 once "run" has returned; 1 when the user cancelled the connect dialog, or it could not be
+    // shown or failed (after a box saying so).
     int run();
 
 protected:

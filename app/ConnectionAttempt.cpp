@@ -40,7 +40,7 @@ void runAttempt(ConnectionValues& values) {
     loader.fetch(address, values.port);
 
     progress.showChecking();
-    loader.check();
+    loader.check([&progress] { progress.showWaiting(); });
 
     progress.showDownloading(values.host);
     progress.total = loader.pendingBytes();

@@ -5,8 +5,10 @@
 #include "app/AttemptLoop.h"
 #include "app/CommandLine.h"
 #include "base/Stop.h"
+#include "plugins/LibrarySearch.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
+    restrictLibrarySearch();
     routeDiagnostics();
     static ConnectionValues values;  // lives for the whole run, plugins included
     startUp(instance, values);

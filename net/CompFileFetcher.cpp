@@ -62,8 +62,7 @@ bool CompFileFetcher::flushOutput() {
     if (outputLength == 0)
         return true;
     DWORD written = 0;
-    const bool whole = WriteFile(fileHandle, output.get(), static_cast<DWORD>(outputLength), &written, nullptr) &&
-                       written == outputLength;
+    const bool whole = writeFile(output.get(), static_cast<uint32_t>(outputLength), written);
     // Bytes the file did not take are not offered again: a later write would put them out of place.
     outputLength = 0;
     outputLost = outputLost || !whole;

@@ -3,6 +3,8 @@
 
 #include "net/FileFetcher.h"
 
+#include <cstdio>
+
 #include "base/Exception.h"
 #include "base/Handles.h"
 
@@ -20,6 +22,8 @@ uint32_t FileFetcher::fetchToFile(uint32_t address, uint16_t port, const char* p
 
 uint32_t FileFetcher::fetchToHandle(HANDLE file, uint32_t address, uint16_t port, const char* path) {
     bytesWritten = 0;
+    fileBytes = 0;
+    fileFull = false;
     fileHandle = file;
     fetchAddress = address;
     fetchPort = port;
@@ -48,13 +52,31 @@ void FileFetcher::admitChunk(uint32_t length) {
     }
 }
 
-void FileFetcher::failWrite() { throw Exception("Could not write to the file"); }
+bool FileFetcher::writeFile(const void* bytes, uint32_t length, DWORD& written) {
+    written = 0;
+    if (length > fileLimit - fileBytes) {
+        fileFull = true;
+        return false;
+    }
+    if (!WriteFile(fileHandle, bytes, length, &written, nullptr))
+        written = 0;
+    fileBytes += written;
+    return written == length;
+}
+
+void FileFetcher::failWrite() const {
+    if (fileFull) {
+        char text[48];
+        std::snprintf(text, sizeof text, "file larger than %llu MB", static_cast<unsigned long long>(fileLimit >> 20));
+        failFetch(text, fetchAddress, fetchPort, fetchPath);
+    }
+    throw Exception("Could not write to the file");
+}
 
 void FileFetcher::handleData(const char* bytes, uint32_t length) {
     admitChunk(length);
     DWORD written = 0;
-    if (!WriteFile(fileHandle, bytes, length, &written, nullptr))
-        written = 0;
+    writeFile(bytes, length, written);
     bytesWritten += written;
     if (written < length)
         failWrite();

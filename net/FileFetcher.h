@@ -18,6 +18,9 @@ public:
     // Stops reading as soon as more than `bytes` body bytes have arrived; the fetch then returns
     // the count that had arrived, which no longer matches.
     virtual void limitBody(uint32_t bytes) { bodyLimit = bytes; }
+    // The file may hold at most `bytes`: a body that would make it larger ends the fetch with an
+    // Exception saying so, the file holding no more than that.
+    void limitFile(uint64_t bytes) { fileLimit = bytes; }
 
 protected:
     void handleData(const char* bytes, uint32_t length) override;
@@ -27,11 +30,18 @@ protected:
     virtual void bodyAbandoned() noexcept {}
     // Counts a chunk against the limit; ends the fetch when the body has grown past it.
     void admitChunk(uint32_t length);
-    [[noreturn]] static void failWrite();
+    // Writes to the file, counting against its limit; false when the file took less or the limit
+    // refused the bytes.
+    bool writeFile(const void* bytes, uint32_t length, DWORD& written);
+    // The write failure: the file's limit when that refused, else the system's.
+    [[noreturn]] void failWrite() const;
 
     HANDLE fileHandle = INVALID_HANDLE_VALUE;
     uint32_t bytesWritten = 0;
     uint32_t bodyLimit = UINT32_MAX;
+    uint64_t fileLimit = UINT64_MAX;
+    uint64_t fileBytes = 0;
+    bool fileFull = false;
     // What fetchToFile is fetching, for messages raised from handleData.
     uint32_t fetchAddress = 0;
     uint16_t fetchPort = 0;

@@ -1,7 +1,7 @@
 #pragma once
 #include "net/WebFetcher.h"
 
-// Keeps a small body in memory as text: at most 8191 bytes, the rest dropped.
+// Keeps a small body in memory as text: at most 8191 bytes; the fetch ends once they are in.
 class PageFetcher : public WebFetcher {
 public:
     explicit PageFetcher(FetcherListener* listener = nullptr) : WebFetcher(listener) {}
@@ -10,6 +10,7 @@ public:
 
 protected:
     void handleData(const char* bytes, uint32_t length) override;
+    uint32_t bytesWanted() const override { return sizeof page - 1 - pageLength; }
 
     char page[8192];
     uint32_t pageLength = 0;

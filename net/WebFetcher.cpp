@@ -241,6 +241,12 @@ void WebFetcher::fetch(uint32_t address, uint16_t port, const char* path) {
         }
         for (; headerDone && filled - next >= kChunk; next += kChunk)
             deliver(received + next, kChunk);
+        // A server that never closes must not hold a fetcher that has all it keeps.
+        if (headerDone && filled - next >= bytesWanted()) {
+            if (filled > next)
+                deliver(received + next, filled - next);
+            return;
+        }
         // A transfer fast enough never to sleep still keeps the dialogs serviced, Close included.
         if (GetTickCount() - lastPump >= kPumpIntervalMs) {
             pollMessages();

@@ -24,6 +24,8 @@ public:
 protected:
     // Consumes the next body chunk (length >= 1). This version writes it to standard output.
     virtual void handleData(const char* bytes, uint32_t length);
+    // How many more body bytes the fetcher keeps; once that many are in, the body ends there.
+    virtual uint32_t bytesWanted() const { return UINT32_MAX; }
 
     [[noreturn]] static void raiseFetchError(FetchError code, const char* text, uint32_t address, uint16_t port,
                                              const char* path);

@@ -1,5 +1,8 @@
 #include "plugins/CacheDirectory.h"
 
+#include <shlobj.h>
+
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 
@@ -68,6 +71,21 @@ bool readAppDataValue() {
     return isAbsolutePath(appDataPath) && isFolder(appDataPath);
 }
 
+// The user's own application-data folder as the shell knows it. The shell's library is loaded only
+// here, when the registry's value is of no use: it costs start-up time that most runs need not pay.
+bool readShellAppData() {
+    using GetFolderPath = HRESULT(WINAPI*)(HWND, int, HANDLE, DWORD, LPSTR);
+    HMODULE shell = LoadLibraryA("shell32.dll");
+    auto getFolderPath =
+        shell ? reinterpret_cast<GetFolderPath>(reinterpret_cast<void*>(GetProcAddress(shell, "SHGetFolderPathA")))
+              : nullptr;
+    char found[MAX_PATH];
+    if (!getFolderPath || getFolderPath(nullptr, CSIDL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, found) != S_OK)
+        return false;
+    std::snprintf(appDataPath, sizeof appDataPath, "%s", found);
+    return isAbsolutePath(appDataPath) && isFolder(appDataPath);
+}
+
 // Calls visit(path, attributes) for every name in `folder` that does not begin with '.': that
 // passes over "." and "..", and leaves dot-files alone.
 template <class Visit>
@@ -104,10 +122,38 @@ FileHandle openStamp(const char* folder, const char* name) {
                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
+// "TSL" and one to four hexadecimal digits, ".tmp": the names GetTempFileNameA gives. The search
+// pattern also matches short names, which could belong to anything.
+bool isTemporaryName(const char* name) {
+    if (_strnicmp(name, "TSL", 3) != 0)
+        return false;
+    size_t digits = 0;
+    while (digits < 5 && std::isxdigit(static_cast<unsigned char>(name[3 + digits])))
+        ++digits;
+    return digits >= 1 && digits <= 4 && _stricmp(name + 3 + digits, ".tmp") == 0;
+}
+
 }  // namespace
 
+void removeLeftoverTemporaryFiles(const char* folder) {
+    char pattern[512];
+    if (!joinPath(pattern, sizeof pattern, folder, "TSL*.tmp"))
+        return;
+    WIN32_FIND_DATAA found;
+    FindHandle search(FindFirstFileA(pattern, &found));
+    if (!search)
+        return;
+    do {
+        char path[512];
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && isTemporaryName(found.cFileName) &&
+            joinPath(path, sizeof path, folder, found.cFileName))
+            DeleteFileA(path);
+    } while (FindNextFileA(search.get(), &found));
+}
+
 const char* appDataFolder() {
-    if (readAppDataValue())
+    // The Windows folder comes last: every user of the machine can read what is kept there.
+    if (readAppDataValue() || readShellAppData())
         return appDataPath;
     char windows[512];
     UINT length = GetWindowsDirectoryA(windows, sizeof windows);

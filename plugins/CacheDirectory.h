@@ -5,13 +5,17 @@
 #include <cstdint>
 
 // The registry's "AppData" of the current user (expanded when stored as REG_EXPAND_SZ) when it names
-// an existing folder by an absolute path; else the Windows folder + "\AppData", made when missing.
-// Null when neither can be had.
+// an existing folder by an absolute path; else the shell's application-data folder of the user;
+// else the Windows folder + "\AppData", made when missing. Null when none can be had.
 const char* appDataFolder();
 // Application data + "\Dunmoral\tarsel", each level made when missing. Null without application data.
 const char* cacheRoot();
 // Cache root + "\" + version, made when missing. Null without a cache root.
 const char* versionFolder(const char* version);
+
+// Deletes the temporary files "TSL????.tmp" in the folder that saves and downloads left when they
+// were cut off; one that is still being written is open, and stays.
+void removeLeftoverTemporaryFiles(const char* folder);
 
 // Deletes the files in the folder and its sub-folders. Folders, names beginning with '.', and files
 // that cannot be deleted stay.

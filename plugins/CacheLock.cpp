@@ -1,68 +1,60 @@
 #include "plugins/CacheLock.h"
 
-#include <cstdint>
-#include <cstdio>
-
 #include "base/MessagePump.h"
+#include "base/Path.h"
+#include "plugins/PlainFileName.h"
 
 namespace {
 
-// Mutex names cannot hold a path, so the folder is hashed (FNV-1a), case folded as Windows folds
-// file names; two spellings of one folder give one lock.
-void lockName(const char* folder, char* name, size_t size) {
-    char lowered[512];
-    std::snprintf(lowered, sizeof lowered, "%s", folder);
-    CharLowerBuffA(lowered, static_cast<DWORD>(lstrlenA(lowered)));
-    uint64_t hash = 14695981039346656037ull;
-    for (const char* c = lowered; *c; ++c) {
-        hash ^= static_cast<unsigned char>(*c == '/' ? '\\' : *c);
-        hash *= 1099511628211ull;
-    }
-    std::snprintf(name, size, "tarsel-cache-%016llx", static_cast<unsigned long long>(hash));
-}
+// Between two looks at the lock file the thread sleeps this long, or until a window message comes.
+constexpr DWORD kRetryMs = 50;
+// A lock file that is being deleted refuses access for a moment; one that always does is not ours.
+constexpr int kDeniedRetries = 20;
 
 }  // namespace
 
-bool CacheLock::open(const char* folder) {
+CacheLock::Result CacheLock::open(const char* folder) {
     release();
-    char name[64];
-    lockName(folder, name, sizeof name);
-    mutex = CreateMutexA(nullptr, FALSE, name);
-    return mutex != nullptr;
+    if (!joinPath(path, sizeof path, folder, kCacheLockName)) {
+        path[0] = '\0';
+        return Result::Failed;
+    }
+    file.reset(CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                           FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED, nullptr));
+    if (file)
+        return Result::Owned;
+    const DWORD error = GetLastError();
+    path[0] = '\0';
+    if (error == ERROR_SHARING_VIOLATION)
+        return Result::Busy;
+    return error == ERROR_ACCESS_DENIED ? Result::Denied : Result::Failed;
 }
 
-bool CacheLock::acquire(const char* folder) {
-    if (!open(folder))
-        return false;
+bool CacheLock::acquire(const char* folder, const std::function<void()>& waiting) {
+    bool told = false;
+    int denied = 0;
     for (;;) {
-        const DWORD result = MsgWaitForMultipleObjectsEx(1, &mutex, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
-        if (result == WAIT_OBJECT_0 || result == WAIT_ABANDONED_0) {
-            owned = true;
-            return true;
+        const Result result = open(folder);
+        if (result == Result::Owned || result == Result::Failed ||
+            (result == Result::Denied && ++denied > kDeniedRetries))
+            return result == Result::Owned;
+        if (!told && waiting) {
+            told = true;
+            waiting();
         }
-        if (result != WAIT_OBJECT_0 + 1) {
-            release();
-            return false;
-        }
-        pollMessages();  // the progress window stays live, and its Close button still ends the process
+        // The progress window stays live, and its Close button still ends the process.
+        MsgWaitForMultipleObjectsEx(0, nullptr, kRetryMs, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+        pollMessages();
     }
 }
 
-bool CacheLock::tryAcquire(const char* folder) {
-    if (!open(folder))
-        return false;
-    const DWORD result = WaitForSingleObject(mutex, 0);
-    owned = result == WAIT_OBJECT_0 || result == WAIT_ABANDONED_0;
-    if (!owned)
-        release();
-    return owned;
-}
+bool CacheLock::tryAcquire(const char* folder) { return open(folder) == Result::Owned; }
 
 void CacheLock::release() {
-    if (owned)
-        ReleaseMutex(mutex);
-    owned = false;
-    if (mutex)
-        CloseHandle(mutex);
-    mutex = nullptr;
+    if (!file)
+        return;
+    file.reset();
+    // Fails while another copy holds it open, which is as it should be.
+    DeleteFileA(path);
+    path[0] = '\0';
 }

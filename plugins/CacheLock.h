@@ -1,8 +1,14 @@
 #pragma once
-// Keeps copies of the program that run at the same time out of each other's way in the cache: one
-// named mutex per version folder. A loader owns its folder's from the check of the cache until its
-// libraries are linked; the cleaner only takes a folder that no one owns, and never waits for one.
+// Keeps copies of the program that run at the same time out of each other's way in the cache: a
+// lock file inside each version folder, held open without sharing. Whatever spelling of the folder a
+// copy uses, the system opens the one file; and only what may write the user's folder can hold it.
+// A loader owns its folder's from the check of the cache until its libraries are linked; the cleaner
+// only takes a folder that no one owns, and never waits for one.
 #include <windows.h>
+
+#include <functional>
+
+#include "base/Handles.h"
 
 class CacheLock {
 public:
@@ -11,17 +17,20 @@ public:
     CacheLock(const CacheLock&) = delete;
     CacheLock& operator=(const CacheLock&) = delete;
 
-    // Waits, with window messages handled, until this process owns `folder`. A copy that died while
-    // it owned the folder hands it on. False when the lock cannot be made at all.
-    bool acquire(const char* folder);
+    // Waits, with window messages handled, until this process owns `folder`; `waiting`, when given,
+    // is called once as soon as another copy is found to own it. A copy that ended, however, hands it
+    // on. False when the lock file cannot be made at all.
+    bool acquire(const char* folder, const std::function<void()>& waiting = {});
     // Takes `folder` only when no other copy owns it.
     bool tryAcquire(const char* folder);
+    // Lets others in, and removes the lock file unless another copy has opened it meanwhile.
     void release();
-    bool held() const { return owned; }
+    bool held() const { return static_cast<bool>(file); }
 
 private:
-    bool open(const char* folder);
+    enum class Result { Owned, Busy, Denied, Failed };
+    Result open(const char* folder);
 
-    HANDLE mutex = nullptr;
-    bool owned = false;
+    FileHandle file;
+    char path[512] = "";
 };

@@ -2,7 +2,6 @@
 
 #include <windows.h>
 
-#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -16,6 +15,7 @@
 #include "base/Stop.h"
 #include "plugins/CacheDirectory.h"
 #include "plugins/LinkLibrary.h"
+#include "plugins/PlainFileName.h"
 
 DllLoader::~DllLoader() {
     while (entries) {
@@ -36,7 +36,11 @@ void DllLoader::fetch(uint32_t address, uint16_t port) {
         *after = '\0';
         if (length > 0) {
             auto parsed = std::make_unique<PluginEntry>();
-            if (parsed->parse(line)) {
+            if (!parsed->parse(line)) {
+                // dropped; a refused name has said so
+            } else if (sharesStamp(*parsed)) {
+                parsed->refuse();
+            } else {
                 std::printf("DLL %s ver=%s size=%u\n", parsed->file, parsed->version, parsed->size);
                 parsed->next = entries;
                 entries = parsed.release();
@@ -49,7 +53,20 @@ void DllLoader::fetch(uint32_t address, uint16_t port) {
     }
 }
 
-void DllLoader::enterVersionFolder() {
+// Two entries with one stamp would vouch for each other's library.
+bool DllLoader::sharesStamp(const PluginEntry& added) const {
+    char stamp[48];
+    added.stampPath(stamp, sizeof stamp);
+    for (const PluginEntry* e = entries; e; e = e->next) {
+        char other[sizeof stamp];
+        e->stampPath(other, sizeof other);
+        if (sameFileName(stamp, other))
+            return true;
+    }
+    return false;
+}
+
+void DllLoader::enterVersionFolder(const std::function<void()>& waiting) {
     const char* version = entries->version;
     const char* made = versionFolder(version);
     if (!made) {
@@ -62,54 +79,20 @@ void DllLoader::enterVersionFolder() {
     const DWORD length = GetFullPathNameA(made, sizeof full, full, nullptr);
     const DWORD attributes = length > 0 && length < sizeof full ? GetFileAttributesA(full) : INVALID_FILE_ATTRIBUTES;
     // A file of that name, a folder that could not be made, or one that cannot be entered.
-    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY) ||
-        !SetCurrentDirectoryA(full))
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY) || !libraryFolder.enter(full))
         throw Exception::format("Could not use the plugin cache %s", made);
     if (!lock.held() || std::strcmp(full, folder) != 0) {
         std::snprintf(folder, sizeof folder, "%s", full);
-        if (!lock.acquire(folder))
+        if (!lock.acquire(folder, waiting))
             throw Exception::format("Could not use the plugin cache %s", folder);
     }
 }
 
-namespace {
-
-// "TSL" and one to four hexadecimal digits, ".tmp": the names GetTempFileNameA gives. The search
-// pattern also matches short names, which could belong to anything.
-bool isDownloadName(const char* name) {
-    if (_strnicmp(name, "TSL", 3) != 0)
-        return false;
-    size_t digits = 0;
-    while (digits < 5 && std::isxdigit(static_cast<unsigned char>(name[3 + digits])))
-        ++digits;
-    return digits >= 1 && digits <= 4 && _stricmp(name + 3 + digits, ".tmp") == 0;
-}
-
-}  // namespace
-
-// A download that was cut off by a crash, a kill or the Close button leaves its temporary file. One
-// that another copy still writes is open and cannot be deleted, so it stays.
-void DllLoader::removeLeftoverDownloads() const {
-    char pattern[sizeof folder];
-    if (!joinPath(pattern, sizeof pattern, folder, "TSL*.tmp"))
-        return;
-    WIN32_FIND_DATAA found;
-    FindHandle search(FindFirstFileA(pattern, &found));
-    if (!search)
-        return;
-    do {
-        char path[sizeof folder];
-        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && isDownloadName(found.cFileName) &&
-            joinPath(path, sizeof path, folder, found.cFileName))
-            DeleteFileA(path);
-    } while (FindNextFileA(search.get(), &found));
-}
-
-void DllLoader::check() {
+void DllLoader::check(const std::function<void()>& waiting) {
     if (!entries)
         return;
-    enterVersionFolder();
-    removeLeftoverDownloads();
+    enterVersionFolder(waiting);
+    removeLeftoverTemporaryFiles(folder);
     for (PluginEntry* e = entries; e; e = e->next)
         e->current = e->isCurrent(folder);
 }
@@ -140,10 +123,9 @@ void DllLoader::link() {
         bool loaded = false;
         if (RunFunction run = linkLibrary(folder, e->file, loaded))
             entry = run;
-        // A stamp vouches only for the index line; a library cut short on disk would never be
-        // fetched again.
+        // One that does not load is of no use, and a router could fill the disk with such files.
         if (!loaded)
-            e->deleteStamp(folder);
+            e->deleteLibrary(folder);
     }
     lock.release();
 }

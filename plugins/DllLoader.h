@@ -2,9 +2,11 @@
 // The plugin loader of one connection attempt: reads the router's plugin index into its own page
 // buffer, brings missing plugins into the cache's version folder, links them and hands over to "run".
 #include <cstdint>
+#include <functional>
 
 #include "net/PageFetcher.h"
 #include "plugins/CacheLock.h"
+#include "plugins/LibrarySearch.h"
 #include "plugins/PluginEntry.h"
 #include "plugins/RunFunction.h"
 
@@ -19,15 +21,16 @@ public:
     void fetch(uint32_t address, uint16_t port);
     // Enters the version folder, waits until no other copy of the program works in it, removes
     // temporary files left by downloads that never ended, and marks the entries whose library and
-    // stamp match. Throws Exception when the folder cannot be made or entered.
-    void check();
+    // stamp match. `waiting` is called when another copy is found working in the folder. Throws
+    // Exception when the folder cannot be made or entered.
+    void check(const std::function<void()>& waiting = {});
     // Bytes still to download: the sizes of the entries that are not current.
     uint32_t pendingBytes() const;
     // Brings every entry into the version folder; a short download does not stop the others.
     // Throws Exception when a fetch fails or a download is corrupt.
     void download(uint32_t address, uint16_t port, FetcherListener* listener);
     // Loads every entry's library from the version folder; the earliest index line's "run" wins.
-    // A library that does not load loses its stamp, so the next connection downloads it again.
+    // A library that does not load is deleted with its stamp, so the next connection downloads it again.
     // Lets other copies of the program into the folder afterwards.
     void link();
     // Calls "run" with the dotted address, login and password. Without one, raises Stop with the
@@ -41,9 +44,12 @@ private:
     // Makes the first entry's version folder current and keeps it in `folder` as an absolute path,
     // owned against other copies of the program. Throws Exception when it cannot be used: nothing
     // may then be judged, written or linked elsewhere.
-    void enterVersionFolder();
-    void removeLeftoverDownloads() const;
+    void enterVersionFolder(const std::function<void()>& waiting = {});
+    bool sharesStamp(const PluginEntry& added) const;
 
     char folder[512] = "";
     CacheLock lock;  // from check to link
+    // Current and searched by name from check until the loader goes: on a failed attempt, the
+    // folder before comes back.
+    LibraryFolder libraryFolder;
 };

@@ -3,12 +3,13 @@
 #include <cstdio>
 
 #include "base/Path.h"
+#include "plugins/LibrarySearch.h"
 
 namespace {
 
 RunFunction load(const char* path, const char* shown, bool& loaded) {
     std::printf("linking %s\n", shown);
-    HMODULE library = path ? LoadLibraryExA(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH) : nullptr;
+    HMODULE library = path ? loadLibraryAt(path) : nullptr;
     loaded = library != nullptr;
     if (!library) {
         const DWORD error = path ? GetLastError() : ERROR_FILENAME_EXCED_RANGE;
@@ -22,10 +23,13 @@ RunFunction load(const char* path, const char* shown, bool& loaded) {
 }  // namespace
 
 RunFunction linkLibrary(const char* name) {
-    char path[80];
-    std::snprintf(path, sizeof path, ".\\%s", name);
+    char shown[80];
+    std::snprintf(shown, sizeof shown, ".\\%s", name);
+    // Absolute, so that the system takes it from the current folder and from nowhere else.
+    char path[MAX_PATH];
+    const DWORD length = GetFullPathNameA(shown, sizeof path, path, nullptr);
     bool loaded;
-    return load(path, path, loaded);
+    return load(length > 0 && length < sizeof path ? path : nullptr, shown, loaded);
 }
 
 RunFunction linkLibrary(const char* folder, const char* name, bool& loaded) {

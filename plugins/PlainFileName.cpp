@@ -50,3 +50,23 @@ bool isPlainFileName(const char* name) {
         return false;
     return !isDeviceName(name);
 }
+
+bool sameFileName(const char* a, const char* b) {
+    for (; *a && *b; ++a, ++b) {
+        if (std::toupper(static_cast<unsigned char>(*a)) != std::toupper(static_cast<unsigned char>(*b)))
+            return false;
+    }
+    return *a == *b;
+}
+
+bool isCacheFileName(const char* name) {
+    const size_t length = std::strlen(name);
+    auto endsWith = [&](const char* tail) {
+        const size_t n = std::strlen(tail);
+        return length >= n && sameFileName(name + length - n, tail);
+    };
+    const bool temporary = length >= 7 && std::toupper(static_cast<unsigned char>(name[0])) == 'T' &&
+                           std::toupper(static_cast<unsigned char>(name[1])) == 'S' &&
+                           std::toupper(static_cast<unsigned char>(name[2])) == 'L' && endsWith(".tmp");
+    return temporary || endsWith(".crc") || sameFileName(name, "tarsel.cfg") || sameFileName(name, kCacheLockName);
+}

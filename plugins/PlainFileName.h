@@ -7,3 +7,12 @@
 // blank, and not a device name (CON, PRN, AUX, NUL, COM0-COM9, LPT0-LPT9 and their
 // superscript-digit forms, with or without extension).
 bool isPlainFileName(const char* name);
+
+// The file that keeps copies of the program out of each other's way in a version folder.
+inline constexpr char kCacheLockName[] = "tarsel.lock";
+
+// True for a name that the cache uses for its own files: stamps ("*.crc"), temporary files
+// ("TSL*.tmp"), the settings file and the lock file, compared as Windows compares file names.
+bool isCacheFileName(const char* name);
+// The two names are one file name on Windows (ASCII letters in either case).
+bool sameFileName(const char* a, const char* b);

@@ -7,6 +7,9 @@
 
 namespace {
 
+// Far above any real plugin; a router that offers more is filling the disk.
+constexpr uint64_t kLargestPlugin = 256ull << 20;
+
 // The temporary file of one download, "TSL????.tmp" in the version folder: made, written, flushed
 // and moved into place here, and deleted on every other way out. Opened without sharing, so that
 // another copy of the program cleaning the folder cannot delete it while it is written.
@@ -64,6 +67,7 @@ bool PluginEntry::fetchEntry(const char* folder, uint32_t address, uint16_t port
     if (received.opened()) {
         CompFileFetcher fetcher(listener);
         fetcher.limitBody(size);
+        fetcher.limitFile(kLargestPlugin);
         count = fetcher.fetchToHandle(received.handle(), address, port, path);
         if (count == size)
             fetcher.requireIntact();
@@ -74,7 +78,8 @@ bool PluginEntry::fetchEntry(const char* folder, uint32_t address, uint16_t port
         return false;
     }
     char library[512];
-    if (!joinPath(library, sizeof library, folder, file) || !received.place(library)) {
+    // The stamp vouches for the bytes as they lie on disk.
+    if (!joinPath(library, sizeof library, folder, file) || !received.place(library) || !measureLibrary(folder)) {
         std::printf("couldn't replace %s\n", file);
         return false;
     }

@@ -66,16 +66,22 @@ bool PluginEntry::parse(const char* line) {
     std::snprintf(file, sizeof file, "%s", name);
     if (length > 3 && std::strcmp(name + length - 3, ".gz") == 0)
         file[length - 3] = '\0';
-    // The names become the version folder and files inside it: nothing may point elsewhere.
-    if (!isPlainFileName(name) || !isPlainFileName(file) || !isPlainFileName(version)) {
-        char shownName[sizeof name];
-        char shownVersion[sizeof version];
-        printMasked(shownName, sizeof shownName, name);
-        printMasked(shownVersion, sizeof shownVersion, version);
-        std::printf("ERROR: bad plugin name %s ver=%s - skipping\n", shownName, shownVersion);
+    // The names become the version folder and files inside it: nothing may point elsewhere, nor
+    // take the place of a file the cache keeps for itself.
+    if (!isPlainFileName(name) || !isPlainFileName(file) || !isPlainFileName(version) || isCacheFileName(file) ||
+        isCacheFileName(version)) {
+        refuse();
         return false;
     }
     return true;
+}
+
+void PluginEntry::refuse() const {
+    char shownName[sizeof name];
+    char shownVersion[sizeof version];
+    printMasked(shownName, sizeof shownName, name);
+    printMasked(shownVersion, sizeof shownVersion, version);
+    std::printf("ERROR: bad plugin name %s ver=%s - skipping\n", shownName, shownVersion);
 }
 
 void PluginEntry::stampPath(char* buffer, size_t size) const {

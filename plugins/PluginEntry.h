@@ -14,27 +14,35 @@ struct PluginEntry {
     // Reads "crc size name version". False when a field is missing, or when the name, the local
     // file name or the version would not be one plain name inside the cache (a line is printed then).
     bool parse(const char* line);
+    // Prints the line that says this entry's names were refused.
+    void refuse() const;
     // The stamp's name: `file` up to its first '.', then ".crc"; always terminated within `size`.
     void stampPath(char* buffer, size_t size) const;
-    // Creates or truncates the stamp and writes `crc`; silent when the file cannot be opened.
+    // Creates or truncates the stamp and writes `crc`, then `libraryCrc`, one line each; silent when
+    // the file cannot be opened.
     void writeStamp(const char* folder) const;
     // Removes the stamp, so that the plugin counts as out of date.
     void deleteStamp(const char* folder) const;
+    // Removes the stamp and the library.
+    void deleteLibrary(const char* folder) const;
     // The stamp opens and its first line holds `crc`.
     bool stampMatches(const char* folder) const;
-    // `file` exists (a folder counts) and the stamp matches.
-    bool isCurrent(const char* folder) const;
+    // Sets `libraryCrc` from the bytes of `file`; false when it cannot be read.
+    bool measureLibrary(const char* folder);
+    // The stamp matches, and its second line holds the CRC-32 of the bytes `file` holds now.
+    bool isCurrent(const char* folder);
     // Brings the plugin into the cache: true when it is now current. A download of another size
     // than the index line's prints a line and returns false; a corrupt download and fetch errors
     // throw Exception. Either way a stamp is left only beside a library that was received in full
     // and flushed to disk, and no temporary file is left.
     bool fetchEntry(const char* folder, uint32_t address, uint16_t port, FetcherListener* listener);
 
-    char name[32] = "";     // remote name as listed
-    char file[32] = "";     // local name: `name` without a trailing ".gz"
-    char version[16] = "";  // names the version folder
-    uint32_t size = 0;      // compressed bytes a download must deliver
-    uint32_t crc = 0;       // checksum number of the line, kept in the stamp
+    char name[32] = "";       // remote name as listed
+    char file[32] = "";       // local name: `name` without a trailing ".gz"
+    char version[16] = "";    // names the version folder
+    uint32_t size = 0;        // compressed bytes a download must deliver
+    uint32_t crc = 0;         // checksum number of the line, kept in the stamp
+    uint32_t libraryCrc = 0;  // CRC-32 of the library's bytes, kept in the stamp beside `crc`
     bool current = false;
     PluginEntry* next = nullptr;
 };

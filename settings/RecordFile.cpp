@@ -57,3 +57,19 @@ bool writeRecords(ByteSink& sink, const Record* window, const AddressBook& book)
     }
     return checked.ok();
 }
+
+void RecordBuffer::addFromRecord(const Record& record) {
+    kept_.push_back(Kept{true, record});
+    ++entries_;
+}
+
+void RecordBuffer::recordToWindow(const Record& record) { kept_.push_back(Kept{false, record}); }
+
+void RecordBuffer::replay(RecordTarget& target) const {
+    for (const Kept& k : kept_) {
+        if (k.address)
+            target.addFromRecord(k.record);
+        else
+            target.recordToWindow(k.record);
+    }
+}

@@ -4,6 +4,8 @@
 
 #include <cstdio>
 #include <cstring>
+#include <new>
+#include <stdexcept>
 
 #include "base/Handles.h"
 #include "base/Path.h"
@@ -137,14 +139,26 @@ bool writeTemporary(const char* temporary, const Record* window, const AddressBo
 
 }  // namespace
 
-bool loadFile(const char* path, bool addressesOnly, RecordTarget& target) {
+bool loadFile(const char* path, bool addressesOnly, RecordTarget& target, const FileLimits& limits) {
     FileHandle file(
         CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     LARGE_INTEGER size;
-    if (!file || !GetFileSizeEx(file.get(), &size))
+    if (!file || !GetFileSizeEx(file.get(), &size) || static_cast<uint64_t>(size.QuadPart) > limits.bytes)
         return false;
-    FileSource source(file.get(), static_cast<uint64_t>(size.QuadPart));
-    return readRecords(source, addressesOnly, target);
+    RecordBuffer read;
+    try {
+        FileSource source(file.get(), static_cast<uint64_t>(size.QuadPart));
+        if (!readRecords(source, addressesOnly, read))
+            return false;
+    } catch (const std::bad_alloc&) {
+        return false;  // a file of countless fields, on a 32-bit system
+    } catch (const std::length_error&) {
+        return false;
+    }
+    if (read.entryCount() > limits.entries)
+        return false;
+    read.replay(target);
+    return true;
 }
 
 bool saveFile(const char* path, const Record* window, const AddressBook& book) {

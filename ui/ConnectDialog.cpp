@@ -40,7 +40,9 @@ const char* chooseFile(HWND owner, bool save, char (&file)[MAX_PATH]) {
     dialog.lpstrFile = file;
     dialog.nMaxFile = sizeof file;
     dialog.lpstrTitle = save ? "Export Addresses To" : "Import Addresses From";
-    dialog.Flags = save ? OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST : OFN_FILEMUSTEXIST | OFN_HIDEREADONLY;
+    // The current folder stays: it is where libraries could otherwise be looked for.
+    dialog.Flags =
+        OFN_NOCHANGEDIR | (save ? OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST : OFN_FILEMUSTEXIST | OFN_HIDEREADONLY);
     dialog.lpstrDefExt = "tsl";  // appended after a dot of its own
     if (!(save ? GetSaveFileNameA(&dialog) : GetOpenFileNameA(&dialog))) {
         std::fputs(save ? "GetSaveFileName failed\n" : "GetOpenFileName failed\n", stdout);
@@ -94,6 +96,9 @@ bool ConnectDialog::onInitDialog(WPARAM, LPARAM) {
 }
 
 void ConnectDialog::loadSettings() {
+    // Saves that were cut off leave their temporary files beside the settings file.
+    if (const char* root = cacheRoot())
+        removeLeftoverTemporaryFiles(root);
     char path[MAX_PATH];
     if (!settingsPath(path, sizeof path) || !loadFile(path, false)) {
         Record defaults;
@@ -398,8 +403,8 @@ void ConnectDialog::windowToRecord(Record& record) {
     ::windowToRecord(window, currentEntry, record);
 }
 
-bool ConnectDialog::loadFile(const char* path, bool addressesOnly) {
-    if (!::loadFile(path, addressesOnly, *this))
+bool ConnectDialog::loadFile(const char* path, bool addressesOnly, const FileLimits& limits) {
+    if (!::loadFile(path, addressesOnly, *this, limits))
         return false;
     resort();
     return true;
@@ -430,7 +435,7 @@ void ConnectDialog::exportAddresses() {
 void ConnectDialog::importAddresses() {
     char file[MAX_PATH];
     const char* name = chooseFile(hwnd, false, file);
-    if (name && !loadFile(file, true))
+    if (name && !loadFile(file, true, kImportLimits))
         fileError("Could not import addresses from %s - bad file!", name);
 }
 

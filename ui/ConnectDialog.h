@@ -51,7 +51,7 @@ public:
     void windowToRecord(Record& record);
 
     // Both resort the view after a successful read; false when the file cannot be used.
-    bool loadFile(const char* path, bool addressesOnly);
+    bool loadFile(const char* path, bool addressesOnly, const FileLimits& limits = kNoLimits);
     bool saveFile(const char* path, bool addressesOnly);
     // The fields become currentEntry (the password in any case) and the settings file is written.
     void saveSettings();

@@ -62,6 +62,7 @@ void ProgressBar::showConnecting(const char* host, int port) {
 }
 
 void ProgressBar::showChecking() { setStatus("Checking for downloaded plugins"); }
+void ProgressBar::showWaiting() { setStatus("Waiting for another copy of " TARSEL_TITLE "..."); }
 
 void ProgressBar::showDownloading(const char* host) {
     char text[256];

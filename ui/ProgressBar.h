@@ -15,6 +15,8 @@ public:
     void showResolving(const char* host);
     void showConnecting(const char* host, int port);
     void showChecking();
+    // Another copy of the program is filling the same version folder.
+    void showWaiting();
     // Names the host in the caption and starts the rate clock.
     void showDownloading(const char* host);
     // Status line only: rate, time left, their labels and the bar go away.

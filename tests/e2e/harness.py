@@ -43,9 +43,9 @@ def wine(args, timeout=60, env=None, cwd=None):
         return exit_status(proc.returncode), out.read().decode("latin-1").replace("\r\n", "\n")
 
 
-def start_wine(args, env=None):
+def start_wine(args, env=None, cwd=None):
     out = tempfile.TemporaryFile()
-    proc = subprocess.Popen([WINE_RUN] + args, cwd=BIN, env=env, stdin=subprocess.DEVNULL, stdout=out,
+    proc = subprocess.Popen([WINE_RUN] + args, cwd=cwd or BIN, env=env, stdin=subprocess.DEVNULL, stdout=out,
                             stderr=subprocess.DEVNULL)
     proc.output_file = out
     return proc
@@ -237,6 +237,11 @@ class TarselCase(unittest.TestCase):
 SAVED_APP_DATA = None
 CONNECT_CAPTION = "Veskaral tarsel v3.2.8"
 BOXWATCH_ERROR_BOX = ["--timeout", "60", "box", ERROR_CAPTION]
+
+
+def stamp_bytes(index_crc, library):
+    """A stamp file's bytes: the index line's checksum, then the CRC-32 of the library's bytes."""
+    return b"%d\r\n%d\r\n" % (int(index_crc), zlib.crc32(library))
 
 
 def lines_of(out, prefixes=("DLLLoader", "DLL ", "getting", "loading", "linking", "lib ", "run ", "file truncated")):

@@ -20,10 +20,11 @@ class CacheTrustTest(TarselCase):
         expected = sorted([n[:-3] for n in plugins] + [n.split(".")[0] + ".crc" for n in plugins])
         self.assertEqual(expected, sorted(os.listdir(cache)))
         for name, library in plugins.items():
-            with open(os.path.join(cache, name.split(".")[0] + ".crc"), "rb") as f:
-                self.assertEqual(b"%d\r\n" % crcs[name], f.read())
             with open(os.path.join(cache, name[:-3]), "rb") as f, open(bin_file(library), "rb") as g:
-                self.assertEqual(g.read(), f.read(), name)
+                data = g.read()
+                self.assertEqual(data, f.read(), name)
+            with open(os.path.join(cache, name.split(".")[0] + ".crc"), "rb") as f:
+                self.assertEqual(stamp_bytes(crcs[name], data), f.read())
 
     def test_a_planted_library_in_the_start_up_folder_is_never_linked(self):
         make_site(self.site, {"panel.dll.gz": "withrun.dll"})

@@ -33,10 +33,11 @@ class RouterTest(TarselCase):
         self.assertEqual(["panel.crc", "panel.dll", "system.crc", "system.dll"], sorted(os.listdir(cache)))
         index = {line.split()[2]: line.split() for line in index_lines(self.site, "2.5").splitlines()}
         for stem, library in (("panel", "withrun.dll"), ("system", "norun.dll")):
-            with open(os.path.join(cache, stem + ".crc"), "rb") as f:
-                self.assertEqual(index[stem + ".dll.gz"][0].encode() + b"\r\n", f.read())
             with open(os.path.join(cache, stem + ".dll"), "rb") as f, open(bin_file(library), "rb") as g:
-                self.assertEqual(g.read(), f.read())
+                data = g.read()
+                self.assertEqual(data, f.read())
+            with open(os.path.join(cache, stem + ".crc"), "rb") as f:
+                self.assertEqual(stamp_bytes(index[stem + ".dll.gz"][0], data), f.read())
 
         # Stamps are renewed at every connection that finds the plugin current.
         old = time.time() - 5 * 86400

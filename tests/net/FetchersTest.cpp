@@ -1,6 +1,7 @@
 // The page, file and gzip fetchers end to end against the local server.
 #include <zlib.h>
 
+#include <atomic>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -67,6 +68,23 @@ TEST(PageFetcher, KeepsAtMost8191BytesAndAppends) {
     twice.fetch(loopback(), server.port(), "/one");
     twice.fetch(loopback(), server.port(), "/two");
     EXPECT_STREQ(twice.text(), "secondsecond");
+}
+
+// A server that sends a whole page and never closes does not hold the fetch.
+TEST(PageFetcher, EndsOnceThePageIsFull) {
+    std::atomic<bool> fetched{false};
+    std::atomic<bool> closed{false};
+    TestServer server([&](SOCKET client, const std::string&) {
+        sendAll(client, okResponse(noiseBytes(9000, 12)));
+        for (int i = 0; i < 300 && !fetched; ++i)
+            Sleep(100);
+        closed = true;
+    });
+    Page page;
+    page.fetch(loopback(), server.port(), "/tarsel");
+    EXPECT_FALSE(closed) << "returned only when the server closed";
+    fetched = true;
+    EXPECT_EQ(page.pageLength, 8191u);
 }
 
 TEST(PageFetcher, TextEndsAtANulInTheBody) {
@@ -160,6 +178,19 @@ TEST(FileFetcher, ShortWriteFailsTheSameWayWhenInflating) {
             reported += count;
         EXPECT_EQ(reported < gz.size(), c.stopsEarly) << reported;
     }
+}
+
+// However far a body would inflate, the file ends at its limit, with a message that says so.
+TEST(FileFetcher, FileStopsAtItsLimit) {
+    TestServer server(respondWith(okResponse(gzipBytes(std::string(3 << 20, '\0')))));
+    FileCleanup file;
+    {
+        CompFileFetcher fetcher;
+        fetcher.limitFile(1 << 20);
+        EXPECT_EQ(failureOf([&] { fetcher.fetchToFile(loopback(), server.port(), "/big", file.name); }),
+                  fetchFailure(server.port(), "/big", "file larger than 1 MB"));
+    }
+    EXPECT_LE(readFile(file.name).size(), 1u << 20);
 }
 
 // --- gzip ---

@@ -58,13 +58,18 @@ void setRawAppDataValue(DWORD type, const std::string& bytes) {
     RegCloseKey(key);
 }
 
+// The user's own application-data folder, as the environment names it.
+std::string usersAppData() {
+    char folder[MAX_PATH];
+    const DWORD length = GetEnvironmentVariableA("APPDATA", folder, sizeof folder);
+    EXPECT_TRUE(length > 0 && length < sizeof folder);
+    return folder;
+}
+
 // Only an existing folder named by an absolute path is taken; anything else falls back to the
-// Windows folder, as a missing value does.
+// user's shell folder, as a missing value does.
 TEST_F(CacheFolders, RegistryValueMustNameAnExistingAbsoluteFolder) {
-    char windows[MAX_PATH];
-    GetWindowsDirectoryA(windows, sizeof windows);
-    const std::string fallback = std::string(windows) + "\\AppData";
-    const bool hadFallback = exists(fallback);
+    const std::string fallback = usersAppData();
     ASSERT_TRUE(SetCurrentDirectoryA(appData.c_str()));
     ASSERT_TRUE(CreateDirectoryA("sub", nullptr));
     writeFile(appData + "\\file.txt", "x");
@@ -98,15 +103,12 @@ TEST_F(CacheFolders, RegistryValueMustNameAnExistingAbsoluteFolder) {
         EXPECT_EQ(std::string(found), c.expected);
     }
     _putenv_s("TSL_TEST_APPDATA", "");
-    if (!hadFallback)
-        RemoveDirectoryA(fallback.c_str());
 }
 
-TEST_F(CacheFolders, FallbackToWindowsFolder) {
+// Not the Windows folder, which every user of the machine can read.
+TEST_F(CacheFolders, FallbackToTheUsersShellFolder) {
     setAppDataValue(nullptr);
-    char windows[MAX_PATH];
-    GetWindowsDirectoryA(windows, sizeof windows);
-    std::string fallback = std::string(windows) + "\\AppData";
+    const std::string fallback = usersAppData();
     // Only what this test makes is removed afterwards.
     std::vector<std::string> made;
     for (const std::string& level : {fallback, fallback + "\\Dunmoral", fallback + "\\Dunmoral\\tarsel"}) {

@@ -2,6 +2,7 @@
 #include <windows.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <map>
 #include <memory>
@@ -15,6 +16,7 @@
 #include "base/Exception.h"
 #include "plugins/CacheDirectory.h"
 #include "plugins/DllLoader.h"
+#include "plugins/LibrarySearch.h"
 #include "tests/plugins/CacheTestSupport.h"
 #include "tests/support/TestServer.h"
 
@@ -31,6 +33,13 @@ std::string fixture(const std::string& dll) {
     std::string bytes = readFile(binFolder() + "\\" + dll);
     EXPECT_FALSE(bytes.empty()) << dll;
     return bytes;
+}
+
+// A stamp's contents: the index line's checksum, then the CRC-32 of the library it vouches for.
+std::string stamp(uint32_t crc, const std::string& dll) {
+    const std::string bytes = fixture(dll);
+    const uLong library = crc32(0, reinterpret_cast<const Bytef*>(bytes.data()), static_cast<uInt>(bytes.size()));
+    return std::to_string(crc) + "\r\n" + std::to_string(library) + "\r\n";
 }
 
 std::vector<std::string> tempFiles(const std::string& folder) {
@@ -120,8 +129,8 @@ protected:
         setIndex(publish("withrun.dll", 101, "1.0") + publish("norun.dll", 102, "1.0"));
         DllLoader first;
         connect(first);
-        ASSERT_EQ(readFile(version1 + "\\withrun.crc"), "101\r\n");
-        ASSERT_EQ(readFile(version1 + "\\norun.crc"), "102\r\n");
+        ASSERT_EQ(readFile(version1 + "\\withrun.crc"), stamp(101, "withrun.dll"));
+        ASSERT_EQ(readFile(version1 + "\\norun.crc"), stamp(102, "norun.dll"));
     }
     std::vector<std::string> downloads() const {
         std::vector<std::string> lines;
@@ -159,9 +168,9 @@ TEST_F(LoaderTest, FirstConnectionFillsVersionFolder) {
     EXPECT_EQ(listener.total, sizes["withrun.dll"] + sizes["norun.dll"]);
     EXPECT_EQ(readFile(version1 + "\\withrun.dll"), fixture("withrun.dll"));
     EXPECT_EQ(readFile(version1 + "\\norun.dll"), fixture("norun.dll"));
-    EXPECT_EQ(readFile(version1 + "\\withrun.crc"), "101\r\n");
-    EXPECT_EQ(readFile(version1 + "\\norun.crc"), "102\r\n");
-    EXPECT_EQ(listFolder(version1).size(), 4u) << "no temporary files left";
+    EXPECT_EQ(readFile(version1 + "\\withrun.crc"), stamp(101, "withrun.dll"));
+    EXPECT_EQ(readFile(version1 + "\\norun.crc"), stamp(102, "norun.dll"));
+    EXPECT_EQ(listFolder(version1).size(), 5u) << "no temporary files left, the lock file held until linking";
     EXPECT_EQ(listFolder(root), std::vector<std::string>{"1.0"});
 }
 
@@ -183,7 +192,7 @@ TEST_F(LoaderTest, SecondConnectionOnlyRenewsStamps) {
     EXPECT_EQ(out.find("loading"), std::string::npos) << out;
     for (const char* stamp : {"\\withrun.crc", "\\norun.crc"})
         EXPECT_GT(lastWrite(version1 + stamp), oldTime + 10000000ull * 3600) << stamp;
-    EXPECT_EQ(readFile(version1 + "\\norun.crc"), "102\r\n");
+    EXPECT_EQ(readFile(version1 + "\\norun.crc"), stamp(102, "norun.dll"));
 }
 
 TEST_F(LoaderTest, MissingLibraryAndEditedStampDownloadedAgain) {
@@ -199,8 +208,8 @@ TEST_F(LoaderTest, MissingLibraryAndEditedStampDownloadedAgain) {
 
     EXPECT_EQ(downloads().size(), before + 2);
     EXPECT_EQ(readFile(version1 + "\\withrun.dll"), fixture("withrun.dll"));
-    EXPECT_EQ(readFile(version1 + "\\withrun.crc"), "101\r\n");
-    EXPECT_EQ(readFile(version1 + "\\norun.crc"), "102\r\n");
+    EXPECT_EQ(readFile(version1 + "\\withrun.crc"), stamp(101, "withrun.dll"));
+    EXPECT_EQ(readFile(version1 + "\\norun.crc"), stamp(102, "norun.dll"));
 }
 
 TEST_F(LoaderTest, ShortDownloadKeepsOldLibraryWithoutStamp) {
@@ -312,7 +321,8 @@ TEST_F(LoaderTest, IndexNamesCannotLeaveTheCache) {
         index += line;
         index += "\r\n";
     }
-    index += "1 10 ..gz 1.0\n";  // its local name would be "."
+    index += "1 10 ..gz 1.0\n";       // its local name would be "."
+    index += "1 10 NORUN.ocx 1.0\n";  // its stamp would be norun.dll's
     setIndex(index);
 
     DllLoader loader;
@@ -321,13 +331,13 @@ TEST_F(LoaderTest, IndexNamesCannotLeaveTheCache) {
     for (size_t at = out.find("ERROR: bad plugin name "); at != std::string::npos;
          at = out.find("ERROR: bad plugin name ", at + 1))
         ++dropped;
-    EXPECT_EQ(dropped, static_cast<int>(sizeof bad / sizeof bad[0]) + 1) << out;
+    EXPECT_EQ(dropped, static_cast<int>(sizeof bad / sizeof bad[0]) + 2) << out;
     ASSERT_NE(loader.entries, nullptr);
     EXPECT_EQ(loader.entries->next, nullptr);
     EXPECT_EQ(downloads(), std::vector<std::string>{"GET /tarsel/norun.dll.gz HTTP/1.0"});
     EXPECT_EQ(listFolder(appData), std::vector<std::string>{"Dunmoral"});
     EXPECT_EQ(listFolder(root), std::vector<std::string>{"1.0"});
-    EXPECT_EQ(listFolder(version1).size(), 2u);
+    EXPECT_EQ(listFolder(version1).size(), 3u) << "norun.dll, its stamp and the lock file";
     EXPECT_FALSE(exists("C:\\evil.dll"));
 }
 
@@ -417,26 +427,20 @@ TEST_F(LoaderTest, FailedFetchLeavesNoTemporaryFile) {
 
 namespace {
 
-// A library cut short on disk keeps a stamp that matches; once it fails to load, the stamp goes and
-// the next connection fetches it again.
-TEST_F(LoaderTest, LibraryThatFailsToLoadIsFetchedAgain) {
+// A router may serve, in full and intact, bytes that are no library: they do not stay on disk.
+TEST_F(LoaderTest, LibraryThatFailsToLoadIsDeletedWithItsStamp) {
     cacheBoth();
-    writeFile(version1 + "\\withrun.dll", fixture("withrun.dll").substr(0, 300));
-    DllLoader damaged;
-    fetchAndCheck(damaged);
-    EXPECT_EQ(damaged.pendingBytes(), 0u) << "the stamp still vouches for it";
-    std::string out = link(damaged);
+    const std::string junk = gzipBytes(std::string(300000, 'x'));
+    serve("/tarsel/withrun.dll.gz", junk);
+    setIndex("808 " + std::to_string(junk.size()) + " withrun.dll.gz 1.0\n" + publish("norun.dll", 102, "1.0"));
+    DllLoader loader;
+    connect(loader);
+    EXPECT_EQ(readFile(version1 + "\\withrun.dll"), std::string(300000, 'x'));
+    std::string out = link(loader);
     EXPECT_NE(out.find("lib .\\withrun.dll not loaded error="), std::string::npos) << out;
-    EXPECT_FALSE(exists(version1 + "\\withrun.crc"));
-    EXPECT_EQ(readFile(version1 + "\\norun.crc"), "102\r\n");
-
-    size_t before = downloads().size();
-    DllLoader repaired;
-    connect(repaired);
-    EXPECT_EQ(downloads().size(), before + 1);
-    EXPECT_EQ(readFile(version1 + "\\withrun.dll"), fixture("withrun.dll"));
-    link(repaired);
-    EXPECT_NE(repaired.entry, nullptr);
+    std::vector<std::string> left = listFolder(version1);
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, (std::vector<std::string>{"norun.crc", "norun.dll"}));
 }
 
 // Raw deflate blocks that never end: each inflates 1 MB of zeros, and they can be repeated for ever.
@@ -523,6 +527,59 @@ TEST_F(LoaderTest, FolderInUseIsNotPruned) {
     link(loader);
     std::thread([] { pruneStaleVersions(); }).join();
     EXPECT_FALSE(exists(version1 + "\\system.crc"));
+}
+
+// Another copy owns the version folder, by whatever spelling of it: the check waits, says so once,
+// and goes on when the other lets go.
+TEST_F(LoaderTest, CheckWaitsForTheCopyThatOwnsTheFolderHoweverSpelled) {
+    setIndex(publish("norun.dll", 1, "version-1.0.42"));
+    char shortName[MAX_PATH];
+    ASSERT_GT(GetShortPathNameA(versionFolder("version-1.0.42"), shortName, sizeof shortName), 0u);
+    for (const std::string& spelling : {std::string(shortName), appData + "\\\\Dunmoral\\tarsel\\version-1.0.42",
+                                        appData + "\\.\\Dunmoral\\tarsel\\version-1.0.42"}) {
+        CacheLock other;
+        ASSERT_TRUE(other.acquire(spelling.c_str())) << spelling;
+        DllLoader loader;
+        int told = 0;
+        captured([&] {
+            loader.fetch(address, server->port());
+            loader.check([&] {
+                ++told;
+                other.release();
+            });
+        });
+        EXPECT_EQ(told, 1) << spelling;
+    }
+}
+
+// Libraries come from the system folder and the version folder, never from where the program was
+// started, the current folder or PATH; a plugin still finds its version folder's libraries by name.
+TEST_F(LoaderTest, LibrariesComeOnlyFromTheSystemAndTheVersionFolder) {
+    restrictLibrarySearch();  // as the program's start does
+    setIndex(publish("usesdep.dll", 1, "1.0"));
+    const std::string downloads = appData + "\\downloads";  // dep.dll also lies beside this program
+    ASSERT_TRUE(CreateDirectoryA(downloads.c_str(), nullptr));
+    writeFile(downloads + "\\dep.dll", fixture("dep.dll"));
+    char path[4096];
+    const std::string oldPath(path, GetEnvironmentVariableA("PATH", path, sizeof path));
+    SetEnvironmentVariableA("PATH", (downloads + ";" + oldPath).c_str());
+    ASSERT_TRUE(SetCurrentDirectoryA(downloads.c_str()));
+    {
+        DllLoader planted;
+        connect(planted);
+        EXPECT_NE(link(planted).find("lib .\\usesdep.dll not loaded error=126\n"), std::string::npos);
+    }
+    SetEnvironmentVariableA("PATH", oldPath.c_str());
+    EXPECT_EQ(currentDirectory(), downloads) << "the loader gives back the folder it found";
+
+    writeFile(version1 + "\\dep.dll", fixture("dep.dll"));
+    writeFile(version1 + "\\later.dll", fixture("norun.dll"));
+    DllLoader loader;
+    connect(loader);
+    EXPECT_NE(link(loader).find("lib .\\usesdep.dll loaded\n"), std::string::npos);
+    char loaded[MAX_PATH] = "";
+    GetModuleFileNameA(LoadLibraryA("later.dll"), loaded, sizeof loaded);  // by name, as a plugin may
+    EXPECT_EQ(std::string(loaded), version1 + "\\later.dll");
 }
 
 }  // namespace

@@ -61,7 +61,9 @@ TEST(PluginEntryParse, DropsNamesThatLeaveTheFolderWithALine) {
         "1 2 evil.dll ..",      "1 2 evil.dll .",       "1 2 evil.dll ..\\..",  "1 2 evil.dll C:\\x",
         "1 2 evil.dll /tmp",    "1 2 CON.gz 1.0",       "1 2 nul.dll 1.0",      "1 2 evil.dll com1",
         "1 2 LPT9.txt.gz 1.0",  "1 2 evil.dll. 1.0",    "1 2 evil.dll 1.0.",    "1 2 ev\x01il.dll 1.0",
-        "1 2 evil.dll 1\x1f",   "1 2 ev*l.dll 1.0",     "1 2 evil.dll.gz a:b",
+        "1 2 evil.dll 1\x1f",   "1 2 ev*l.dll 1.0",     "1 2 evil.dll.gz a:b",  "1 2 x.crc 1.0",
+        "1 2 X.CRC.gz 1.0",     "1 2 TSL1.tmp 1.0",     "1 2 tslx.TMP.gz 1.0",  "1 2 tarsel.lock 1.0",
+        "1 2 a.dll tarsel.cfg", "1 2 a.dll TSL9.tmp",
     };
     for (const char* line : lines) {
         SCOPED_TRACE(line);
@@ -137,11 +139,12 @@ protected:
 
 TEST_F(PluginStampFiles, WritesDigitsThenCrLf) {
     entry.crc = 4294967295u;
+    entry.libraryCrc = 7;
     entry.writeStamp(folder);
-    EXPECT_EQ(readFile("plugin.crc"), "4294967295\r\n");
+    EXPECT_EQ(readFile("plugin.crc"), "4294967295\r\n7\r\n");
     entry.crc = 12;
     entry.writeStamp(folder);
-    EXPECT_EQ(readFile("plugin.crc"), "12\r\n");
+    EXPECT_EQ(readFile("plugin.crc"), "12\r\n7\r\n");
     EXPECT_TRUE(entry.stampMatches(folder));
 }
 
@@ -163,19 +166,28 @@ TEST_F(PluginStampFiles, MatchesOnlyTheSameNumber) {
     }
 }
 
-TEST_F(PluginStampFiles, CurrentNeedsLibraryAndStamp) {
+// The stamp vouches for the library's bytes as well as for the index line.
+TEST_F(PluginStampFiles, CurrentNeedsTheStampedLibraryBytes) {
+    const struct {
+        const char* what;
+        const char* stamp;
+        const char* library;  // null: none
+        bool current;
+    } cases[] = {
+        {"as stamped", "5\n2554427005\n", "MZ library bytes", true},
+        {"a byte changed on disk", "5\n2554427005\n", "MZ library bytez", false},
+        {"no library", "5\n2554427005\n", nullptr, false},
+        {"another index line", "6\n2554427005\n", "MZ library bytes", false},
+        {"no CRC-32 of the library", "5\n", "MZ library bytes", false},
+    };
     entry.crc = 5;
-    EXPECT_FALSE(entry.isCurrent(folder));
-    entry.writeStamp(folder);
-    EXPECT_FALSE(entry.isCurrent(folder)) << "no library yet";
-    writeFile("plugin.dll", "MZ");
-    EXPECT_TRUE(entry.isCurrent(folder));
-    entry.crc = 6;
-    EXPECT_FALSE(entry.isCurrent(folder));
-    entry.crc = 5;
-    DeleteFileA("plugin.dll");
-    ASSERT_TRUE(CreateDirectoryA("plugin.dll", nullptr));
-    EXPECT_TRUE(entry.isCurrent(folder)) << "a folder of that name counts as the library";
+    for (const auto& c : cases) {
+        DeleteFileA("plugin.dll");
+        if (c.library)
+            writeFile("plugin.dll", c.library);
+        writeFile("plugin.crc", c.stamp);
+        EXPECT_EQ(entry.isCurrent(folder), c.current) << c.what;
+    }
 }
 
 }  // namespace

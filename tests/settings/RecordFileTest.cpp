@@ -268,6 +268,25 @@ TEST_F(RecordFiles, NothingToReadFails) {
     EXPECT_TRUE(target.seen.empty());
 }
 
+// An address file to import is taken whole or not at all: one too large, or with too many entries,
+// leaves the target as it was.
+TEST_F(RecordFiles, ImportLimits) {
+    const std::string entry("\x09\x00\x04typeaddr\x00\x00", 13), magic("\x0F\x10\xC0\xBE", 4);
+    const size_t largest = (1 << 20) - magic.size() - entry.size();  // then empty records to fill it
+    const struct {
+        size_t entries, padding, added;  // added 0: refused
+    } cases[] = {{10000, 0, 10000}, {10001, 0, 0}, {1, largest, 1}, {1, largest + 1, 0}};
+    for (const auto& c : cases) {
+        std::string bytes = magic;
+        for (size_t i = 0; i < c.entries; ++i)
+            bytes += entry;
+        writeFile(path, bytes + std::string(c.padding, '\0'));
+        BookTarget target;
+        EXPECT_EQ(loadFile(path.c_str(), true, target, kImportLimits), c.added > 0) << c.entries << " " << c.padding;
+        EXPECT_EQ(target.book.size(), c.added);
+    }
+}
+
 TEST_F(RecordFiles, FailedSaveKeepsTheOldFile) {
     const std::string old = std::string("\x0F\x10\xC0\xBE", 4) + "the previous settings";
     const struct {

@@ -77,6 +77,17 @@ protected:
     const int list = IDC_ADDRESS_LIST;
 };
 
+// Saves that were cut off leave their temporary files beside the settings file; the next start of the
+// dialog removes them, and only them.
+TEST_F(ConnectDialogTest, StartRemovesTemporaryFilesOfCutOffSaves) {
+    writeFile(root + "\\TSL3F.tmp", "cut off");
+    writeFile(root + "\\TSLnotes.tmp", "not ours");
+    ConnectDialog next;
+    ASSERT_TRUE(next.showModeless());
+    EXPECT_FALSE(exists(root + "\\TSL3F.tmp"));
+    EXPECT_TRUE(exists(root + "\\TSLnotes.tmp"));
+}
+
 TEST_F(ConnectDialogTest, PutAppendsOrReplacesInPlaceAndDeselects) {
     dialog.putAddress(entry("10.0.0.1", "admin", "first"), -1);
     dialog.putAddress(entry("10.0.0.2", "root"), -1);
