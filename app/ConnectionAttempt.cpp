@@ -7,7 +7,7 @@
 
 #include "base/Exception.h"
 #include "app/PortText.h"
-#include "plugins/CacheDirectory.h"
+#include "plugins/StaleVersions.h"
 #include "plugins/DllLoader.h"
 #include "ui/ProgressBar.h"
 

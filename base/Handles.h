@@ -40,6 +40,12 @@ struct FileHandleTraits {
     static Type invalid() { return INVALID_HANDLE_VALUE; }
     static void close(Type h) { CloseHandle(h); }
 };
+// Events, mutexes, threads, processes: null when there is none, closed with CloseHandle.
+struct KernelHandleTraits {
+    using Type = HANDLE;
+    static Type invalid() { return nullptr; }
+    static void close(Type h) { CloseHandle(h); }
+};
 struct FindHandleTraits {
     using Type = HANDLE;
     static Type invalid() { return INVALID_HANDLE_VALUE; }
@@ -62,6 +68,7 @@ struct StdFileTraits {
 };
 
 using FileHandle = UniqueHandle<FileHandleTraits>;
+using KernelHandle = UniqueHandle<KernelHandleTraits>;
 using FindHandle = UniqueHandle<FindHandleTraits>;
 using RegistryKey = UniqueHandle<RegistryKeyTraits>;
 using Socket = UniqueHandle<SocketTraits>;

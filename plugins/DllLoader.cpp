@@ -7,12 +7,14 @@
 #include <cstring>
 #include <memory>
 
+#include "base/AppFolders.h"
 #include "base/Exception.h"
 #include "base/Handles.h"
 #include "base/MessagePump.h"
 #include "base/Path.h"
 #include "base/Product.h"
 #include "base/Stop.h"
+#include "base/TemporaryFile.h"
 #include "plugins/CacheDirectory.h"
 #include "plugins/LinkLibrary.h"
 #include "plugins/PlainFileName.h"
@@ -68,19 +70,19 @@ bool DllLoader::sharesStamp(const PluginEntry& added) const {
 
 void DllLoader::enterVersionFolder(const std::function<void()>& waiting) {
     const char* version = entries->version;
-    const char* made = versionFolder(version);
-    if (!made) {
-        const char* root = cacheRoot();
-        if (!root)
+    const std::string made = versionFolder(version);
+    if (made.empty()) {
+        const std::string root = cacheRoot();
+        if (root.empty())
             throw Exception("Could not use the plugin cache: no application data folder");
-        throw Exception::format("Could not use the plugin cache %s\\%s", root, version);
+        throw Exception::format("Could not use the plugin cache %s\\%s", root.c_str(), version);
     }
     char full[sizeof folder];
-    const DWORD length = GetFullPathNameA(made, sizeof full, full, nullptr);
+    const DWORD length = GetFullPathNameA(made.c_str(), sizeof full, full, nullptr);
     const DWORD attributes = length > 0 && length < sizeof full ? GetFileAttributesA(full) : INVALID_FILE_ATTRIBUTES;
     // A file of that name, a folder that could not be made, or one that cannot be entered.
     if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY) || !libraryFolder.enter(full))
-        throw Exception::format("Could not use the plugin cache %s", made);
+        throw Exception::format("Could not use the plugin cache %s", made.c_str());
     if (!lock.held() || std::strcmp(full, folder) != 0) {
         std::snprintf(folder, sizeof folder, "%s", full);
         if (!lock.acquire(folder, waiting))

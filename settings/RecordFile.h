@@ -57,6 +57,3 @@ bool loadFile(const char* path, bool addressesOnly, RecordTarget& target, const 
 // Written to a temporary file beside the target, flushed, and moved over the target in one step.
 // False when anything failed; the old file is then untouched and no temporary file is left.
 bool saveFile(const char* path, const Record* window, const AddressBook& book);
-
-// "%s\tarsel.cfg" in the cache root; false when there is no cache root or the path does not fit.
-bool settingsPath(char* path, size_t size);

@@ -9,7 +9,7 @@
 
 #include "base/Handles.h"
 #include "base/Path.h"
-#include "plugins/CacheDirectory.h"
+#include "base/TemporaryFile.h"
 #include "settings/RecordFile.h"
 
 namespace {
@@ -127,16 +127,6 @@ bool folderOf(const char* path, char* folder, size_t size) {
     return true;
 }
 
-bool writeTemporary(const char* temporary, const Record* window, const AddressBook& book) {
-    FileHandle file(CreateFileA(temporary, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file)
-        return false;
-    FileSink sink(file.get());
-    if (!writeRecords(sink, window, book) || !FlushFileBuffers(file.get()))
-        return false;
-    return CloseHandle(file.release()) != 0;
-}
-
 }  // namespace
 
 bool loadFile(const char* path, bool addressesOnly, RecordTarget& target, const FileLimits& limits) {
@@ -167,17 +157,11 @@ bool saveFile(const char* path, const Record* window, const AddressBook& book) {
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
         return false;
     char folder[MAX_PATH];
-    char temporary[MAX_PATH];
-    if (!folderOf(path, folder, sizeof folder) || !GetTempFileNameA(folder, "TSL", 0, temporary))
+    if (!folderOf(path, folder, sizeof folder))
         return false;
-    if (writeTemporary(temporary, window, book) &&
-        MoveFileExA(temporary, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-        return true;
-    DeleteFileA(temporary);
-    return false;
-}
-
-bool settingsPath(char* path, size_t size) {
-    const char* root = cacheRoot();
-    return root && joinPath(path, size, root, "tarsel.cfg");
+    TemporaryFile temporary(folder);
+    if (!temporary.opened())
+        return false;
+    FileSink sink(temporary.handle());
+    return writeRecords(sink, window, book) && temporary.replace(path);
 }

@@ -8,7 +8,9 @@
 #include <utility>
 
 #include "base/Product.h"
-#include "plugins/CacheDirectory.h"
+#include "base/AppFolders.h"
+#include "base/TemporaryFile.h"
+#include "plugins/StaleVersions.h"
 #include "ui/resource.h"
 
 namespace {
@@ -97,10 +99,11 @@ bool ConnectDialog::onInitDialog(WPARAM, LPARAM) {
 
 void ConnectDialog::loadSettings() {
     // Saves that were cut off leave their temporary files beside the settings file.
-    if (const char* root = cacheRoot())
-        removeLeftoverTemporaryFiles(root);
-    char path[MAX_PATH];
-    if (!settingsPath(path, sizeof path) || !loadFile(path, false)) {
+    const std::string root = cacheRoot();
+    if (!root.empty())
+        removeLeftoverTemporaryFiles(root.c_str());
+    const std::string path = settingsPath();
+    if (path.empty() || !loadFile(path.c_str(), false)) {
         Record defaults;
         recordToWindow(defaults);
     }
@@ -420,9 +423,9 @@ bool ConnectDialog::saveFile(const char* path, bool addressesOnly) {
 
 void ConnectDialog::saveSettings() {
     currentEntry = std::move(*readFields(true));
-    char path[MAX_PATH];
-    if (settingsPath(path, sizeof path))
-        saveFile(path, false);  // a settings file that cannot be written is not worth a message
+    const std::string path = settingsPath();
+    if (!path.empty())
+        saveFile(path.c_str(), false);  // a settings file that cannot be written is not worth a message
 }
 
 void ConnectDialog::exportAddresses() {

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include "base/AppFolders.h"
 #include "plugins/CacheDirectory.h"
+#include "plugins/StaleVersions.h"
 #include "tests/plugins/CacheTestSupport.h"
 
 namespace {
@@ -34,19 +36,16 @@ TEST(StaleDate, PackedDifferenceAboveThirteen) {
 using CacheFolders = CacheTest;
 
 TEST_F(CacheFolders, RootAndVersionUnderRegistryFolder) {
-    EXPECT_STREQ(appDataFolder(), appData.c_str());
-    const char* cache = cacheRoot();
-    ASSERT_NE(cache, nullptr);
-    EXPECT_EQ(std::string(cache), root);
+    EXPECT_EQ(appDataFolder(), appData);
+    EXPECT_EQ(cacheRoot(), root);
     EXPECT_TRUE(isFolder(appData + "\\Dunmoral"));
     EXPECT_TRUE(isFolder(root));
-    const char* version = versionFolder("2.9.1");
-    ASSERT_NE(version, nullptr);
-    EXPECT_EQ(std::string(version), root + "\\2.9.1");
+    const std::string version = versionFolder("2.9.1");
+    EXPECT_EQ(version, root + "\\2.9.1");
     EXPECT_TRUE(isFolder(version));
     // Asking again leaves what is there.
     writeFile(root + "\\2.9.1\\x.dll", "MZ");
-    EXPECT_EQ(std::string(versionFolder("2.9.1")), root + "\\2.9.1");
+    EXPECT_EQ(versionFolder("2.9.1"), root + "\\2.9.1");
     EXPECT_TRUE(exists(root + "\\2.9.1\\x.dll"));
 }
 
@@ -98,9 +97,7 @@ TEST_F(CacheFolders, RegistryValueMustNameAnExistingAbsoluteFolder) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         setRawAppDataValue(c.type, c.bytes);
-        const char* found = appDataFolder();
-        ASSERT_NE(found, nullptr);
-        EXPECT_EQ(std::string(found), c.expected);
+        EXPECT_EQ(appDataFolder(), c.expected);
     }
     _putenv_s("TSL_TEST_APPDATA", "");
 }
@@ -115,10 +112,8 @@ TEST_F(CacheFolders, FallbackToTheUsersShellFolder) {
         if (!exists(level))
             made.insert(made.begin(), level);
     }
-    EXPECT_EQ(std::string(appDataFolder()), fallback);
-    const char* cache = cacheRoot();
-    ASSERT_NE(cache, nullptr);
-    EXPECT_EQ(std::string(cache), fallback + "\\Dunmoral\\tarsel");
+    EXPECT_EQ(appDataFolder(), fallback);
+    EXPECT_EQ(cacheRoot(), fallback + "\\Dunmoral\\tarsel");
     EXPECT_TRUE(isFolder(fallback + "\\Dunmoral\\tarsel"));
     for (const std::string& level : made)
         RemoveDirectoryA(level.c_str());

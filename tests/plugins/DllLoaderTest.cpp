@@ -15,6 +15,7 @@
 
 #include "base/Exception.h"
 #include "plugins/CacheDirectory.h"
+#include "plugins/StaleVersions.h"
 #include "plugins/DllLoader.h"
 #include "plugins/LibrarySearch.h"
 #include "tests/plugins/CacheTestSupport.h"
@@ -534,7 +535,7 @@ TEST_F(LoaderTest, FolderInUseIsNotPruned) {
 TEST_F(LoaderTest, CheckWaitsForTheCopyThatOwnsTheFolderHoweverSpelled) {
     setIndex(publish("norun.dll", 1, "version-1.0.42"));
     char shortName[MAX_PATH];
-    ASSERT_GT(GetShortPathNameA(versionFolder("version-1.0.42"), shortName, sizeof shortName), 0u);
+    ASSERT_GT(GetShortPathNameA(versionFolder("version-1.0.42").c_str(), shortName, sizeof shortName), 0u);
     for (const std::string& spelling : {std::string(shortName), appData + "\\\\Dunmoral\\tarsel\\version-1.0.42",
                                         appData + "\\.\\Dunmoral\\tarsel\\version-1.0.42"}) {
         CacheLock other;
@@ -550,6 +551,17 @@ TEST_F(LoaderTest, CheckWaitsForTheCopyThatOwnsTheFolderHoweverSpelled) {
         });
         EXPECT_EQ(told, 1) << spelling;
     }
+}
+
+// A copy that was killed leaves its lock file behind, held by no one: the next copy takes the folder
+// at once, and letting go removes the file.
+TEST_F(LoaderTest, AnAbandonedLockIsTakenOver) {
+    const std::string folder = versionFolder("1.0");
+    writeFile(folder + "\\tarsel.lock", "");
+    CacheLock lock;
+    ASSERT_TRUE(lock.tryAcquire(folder.c_str()));
+    lock.release();
+    EXPECT_FALSE(exists(folder + "\\tarsel.lock"));
 }
 
 // Libraries come from the system folder and the version folder, never from where the program was

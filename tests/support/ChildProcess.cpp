@@ -20,7 +20,7 @@ ChildResult runChild(const std::string& commandLine, DWORD timeoutMs) {
     PROCESS_INFORMATION info = {};
     std::string line = commandLine;
     if (CreateProcessA(nullptr, &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &info)) {
-        FileHandle process(info.hProcess), thread(info.hThread);
+        KernelHandle process(info.hProcess), thread(info.hThread);
         if (WaitForSingleObject(process.get(), timeoutMs) == WAIT_OBJECT_0) {
             result.finished = true;
             GetExitCodeProcess(process.get(), &result.exitCode);

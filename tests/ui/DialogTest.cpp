@@ -69,8 +69,8 @@ TEST(PumpTest, PollHandlesAtMostTenMessagesPerCall) {
 TEST(PumpTest, EventWaitWakesForMessagesAndHandlesTenPerCall) {
     CountingWindow window;
     drainQueue();
-    FileHandle idle(CreateEventA(nullptr, TRUE, FALSE, nullptr));
-    FileHandle finished(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    KernelHandle idle(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    KernelHandle finished(CreateEventA(nullptr, TRUE, FALSE, nullptr));
     // Should a wait sleep through queued messages, this wakes it as signalled, and the test fails.
     std::thread watchdog([&] {
         if (WaitForSingleObject(finished.get(), 10000) == WAIT_TIMEOUT)

@@ -1,0 +1,14 @@
+#pragma once
+// The application's own folders under the user's application data. Each call looks again and gives
+// its own string; an empty one when the folder cannot be had.
+#include <string>
+
+// The registry's "AppData" of the current user (expanded when stored as REG_EXPAND_SZ) when it names
+// an existing folder by an absolute path; else the shell's application-data folder of the user;
+// else the Windows folder + "\AppData", made when missing.
+std::string appDataFolder();
+// Application data + "\Dunmoral\tarsel", each level made when missing: the plugin cache and the
+// settings file live here.
+std::string cacheRoot();
+// Cache root + "\tarsel.cfg".
+std::string settingsPath();

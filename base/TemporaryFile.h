@@ -1,0 +1,35 @@
+#pragma once
+// Files replaced in one step: written in full to a temporary file beside the target, flushed, then
+// moved over it, so that a crash or a failure leaves either the old file or the whole new one.
+// Downloads, the settings file and exports all go this way.
+#include <windows.h>
+
+#include "base/Handles.h"
+
+// A temporary file "TSL????.tmp" in `folder`, opened for writing without sharing (so that another
+// copy of the program sweeping the folder cannot delete it while it is written), and deleted on
+// every way out but a successful replace.
+class TemporaryFile {
+public:
+    explicit TemporaryFile(const char* folder);
+    ~TemporaryFile();
+    TemporaryFile(const TemporaryFile&) = delete;
+    TemporaryFile& operator=(const TemporaryFile&) = delete;
+
+    HANDLE handle() const { return file.get(); }
+    bool opened() const { return static_cast<bool>(file); }
+
+    // Flushes, closes and moves the file over `target`, which must lie in the same folder's volume.
+    // False when a step fails; the temporary file then goes. The system refuses to replace a
+    // library that is loaded.
+    bool replace(const char* target);
+
+private:
+    char name[MAX_PATH] = "";
+    FileHandle file;
+    bool replaced = false;
+};
+
+// Deletes the temporary files in `folder` that cut-off saves and downloads left; one that is still
+// being written is open, and stays.
+void removeLeftoverTemporaryFiles(const char* folder);
