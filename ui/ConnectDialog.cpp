@@ -24,6 +24,18 @@ using Menu = UniqueHandle<MenuTraits>;
 
 const char* textOf(const std::optional<std::string>& text) { return text ? text->c_str() : nullptr; }
 
+using FileDialog = BOOL(WINAPI*)(OPENFILENAMEA*);
+
+// The common file dialogs' library is loaded the first time a file is chosen: linked at start, it
+// and the shell libraries it brings in would cost every start of the program.
+FileDialog fileDialog(bool save) {
+    static HMODULE library = LoadLibraryA("comdlg32.dll");
+    if (!library)
+        return nullptr;
+    return reinterpret_cast<FileDialog>(
+        reinterpret_cast<void*>(GetProcAddress(library, save ? "GetSaveFileNameA" : "GetOpenFileNameA")));
+}
+
 // Shows the save or the open file dialog, starting from "addresses.tsl"; our files first, then
 // everything. The chosen path goes into `file`; returns its file-name part, or null after the
 // console line when no file was chosen.
@@ -41,7 +53,8 @@ const char* chooseFile(HWND owner, bool save, char (&file)[MAX_PATH]) {
     dialog.lpstrTitle = save ? "Export Addresses To" : "Import Addresses From";
     dialog.Flags = save ? OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST : OFN_FILEMUSTEXIST | OFN_HIDEREADONLY;
     dialog.lpstrDefExt = "tsl";  // appended after a dot of its own
-    if (!(save ? GetSaveFileNameA(&dialog) : GetOpenFileNameA(&dialog))) {
+    const FileDialog show = fileDialog(save);
+    if (!show || !show(&dialog)) {
         std::fputs(save ? "GetSaveFileName failed\n" : "GetOpenFileName failed\n", stdout);
         std::fflush(stdout);
         return nullptr;
