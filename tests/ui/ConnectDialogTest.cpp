@@ -15,9 +15,17 @@
 namespace {
 class ViewDialog : public ConnectDialog {
 public:
+    using ConnectDialog::addresses;
+    using ConnectDialog::bounds;
+    using ConnectDialog::clearAddresses;
     using ConnectDialog::firstSelected;
     using ConnectDialog::itemData;
+    using ConnectDialog::minHeight;
+    using ConnectDialog::minWidth;
+    using ConnectDialog::putAddress;
+    using ConnectDialog::removeSelected;
     using ConnectDialog::selectItem;
+    using ConnectDialog::setSort;
 
     // The view's logins, top to bottom; "-" for an absent one.
     std::string logins() {
