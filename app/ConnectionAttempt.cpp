@@ -42,8 +42,12 @@ void runAttempt(ConnectionValues& values) {
     progress.showChecking();
     loader.check([&progress] { progress.showWaiting(); });
 
-    progress.showDownloading(values.host);
-    progress.total = loader.pendingBytes();
+    // With every plugin current nothing is shown for the downloads: the window is not repainted
+    // before the start anyway, and a caption costs a round trip to the window system.
+    if (const uint32_t pending = loader.pendingBytes()) {
+        progress.showDownloading(values.host);
+        progress.total = pending;
+    }
     loader.download(address, values.port, &progress);
 
     progress.showStarting();

@@ -1,12 +1,17 @@
 #!/bin/bash
-# Builds the benchmark of the network waits (x86_64, release flags) and runs it under wine64
-# against its own local servers. Prints each figure beside its goal.
+# Builds the benchmark in both builds of scripts/build.sh (the x86_64 test build and the i686 release,
+# both with release flags) and runs each under Wine against its own local servers, the i686 one as a
+# 32-bit program under WoW64. Prints each figure beside its goal, then one table of both builds.
+# usage: bench/run.sh [part]   (part: stall, throttled, throughput, startup or memory)
+# BENCH_BUILDS="x86_64" (or "i686") measures one build only.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-build="${BENCH_BUILD_DIR:-$root/build-bench}"
-cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-x86_64.cmake" \
-  -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$build" -j2 --target fetch_bench >/dev/null
+builds=${BENCH_BUILDS:-x86_64 i686}
+for arch in $builds; do
+  cmake -S "$root" -B "$root/build/$arch" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-$arch.cmake" \
+    -DCMAKE_BUILD_TYPE=Release >/dev/null
+  cmake --build "$root/build/$arch" -j2 --target fetch_bench >/dev/null
+done
 # Its own prefix by default, so that ending the session touches no one else's wineserver.
 export WINEPREFIX="${WINEPREFIX:-$root/.wineprefix-bench}"
 source "$root/scripts/wine-session.sh"
@@ -19,11 +24,23 @@ for pid in $(pgrep -x 'wineserver(64)?' || true); do
   fi
 done
 # The slow router runs natively, outside Wine, like a real one.
-port_file=$(mktemp)
-python3 "$root/bench/slow_router.py" "$port_file" &
+work=$(mktemp -d)
+python3 "$root/bench/slow_router.py" "$work/port" &
 router_pid=$!
-trap 'kill $router_pid 2>/dev/null || true; rm -f "$port_file"; tarsel_wine_session_end' EXIT
-for _ in $(seq 50); do [ -s "$port_file" ] && break; sleep 0.1; done
-export BENCH_SLOW_ROUTER_PORT=$(cat "$port_file")
-cd "$build/bin"
-WINE_TIMEOUT=600 "$root/tools/wine-run" fetch_bench.exe "${server_pid:-0}" "$@"
+trap 'kill $router_pid 2>/dev/null || true; rm -rf "$work"; tarsel_wine_session_end' EXIT
+for _ in $(seq 50); do [ -s "$work/port" ] && break; sleep 0.1; done
+export BENCH_SLOW_ROUTER_PORT=$(cat "$work/port")
+export BENCH_RESULTS="$work/results"
+status=0
+for arch in $builds; do
+  echo "== $arch"
+  (cd "$root/build/$arch/bin" && WINE_TIMEOUT=900 "$root/tools/wine-run" fetch_bench.exe "${server_pid:-0}" "$@") ||
+    status=1
+done
+echo
+echo "== Both builds"
+printf '%-7s %-56s %-76s %s\n' Build Goal Measured Verdict
+while IFS=$'\t' read -r arch goal measured verdict; do
+  printf '%-7s %-56s %-76s %s\n' "$arch" "$goal" "$measured" "$verdict"
+done <"$work/results"
+exit $status

@@ -3,18 +3,9 @@
 
 #include "net/CompFileFetcher.h"
 
-#include <cstring>
-
 #include "base/Exception.h"
 
-namespace {
-
-constexpr size_t kOutputSize = 64 * 1024;
-
-}  // namespace
-
-CompFileFetcher::CompFileFetcher(FetcherListener* listener)
-    : FileFetcher(listener), output(new unsigned char[kOutputSize]) {}
+CompFileFetcher::CompFileFetcher(FetcherListener* listener) : FileFetcher(listener) {}
 
 CompFileFetcher::~CompFileFetcher() = default;
 
@@ -37,34 +28,15 @@ void CompFileFetcher::handleData(const char* bytes, uint32_t length) {
 }
 
 // The whole output is in the file before the count is returned and the body judged.
-void CompFileFetcher::bodyEnded() {
-    if (!flushOutput())
-        failWrite();
-    raise(member.end());
-}
+void CompFileFetcher::bodyEnded() { raise(member.end(*this)); }
 
-void CompFileFetcher::bodyAbandoned() noexcept { flushOutput(); }
+void CompFileFetcher::bodyAbandoned() noexcept { member.flush(*this); }
 
 bool CompFileFetcher::write(const unsigned char* bytes, size_t length) {
-    while (length > 0) {
-        const size_t part = length < kOutputSize - outputLength ? length : kOutputSize - outputLength;
-        std::memcpy(output.get() + outputLength, bytes, part);
-        outputLength += part;
-        bytes += part;
-        length -= part;
-        if (outputLength == kOutputSize && !flushOutput())
-            return false;
-    }
-    return true;
-}
-
-bool CompFileFetcher::flushOutput() {
-    if (outputLength == 0)
-        return true;
     DWORD written = 0;
-    const bool whole = writeFile(output.get(), static_cast<uint32_t>(outputLength), written);
+    // Through the counted write: the file's size limit must see every byte.
+    const bool whole = writeFile(bytes, static_cast<uint32_t>(length), written);
     // Bytes the file did not take are not offered again: a later write would put them out of place.
-    outputLength = 0;
     outputLost = outputLost || !whole;
     return whole;
 }

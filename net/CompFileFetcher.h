@@ -1,6 +1,4 @@
 #pragma once
-#include <memory>
-
 #include "net/FileFetcher.h"
 #include "net/GzipMember.h"
 
@@ -24,15 +22,10 @@ protected:
     void bodyAbandoned() noexcept override;
 
 private:
+    // One block of inflated output into the file; false when the file took less.
     bool write(const unsigned char* bytes, size_t length) override;
-    // Writes out what the output buffer holds; false when the file took less.
-    bool flushOutput();
     void raise(GzipMember::Result result) const;
 
     GzipMember member;
-    // The inflated output goes to the file in large writes: one per inflated piece would cost a
-    // system call for every few kilobytes.
-    std::unique_ptr<unsigned char[]> output;
-    size_t outputLength = 0;
     bool outputLost = false;
 };

@@ -1,5 +1,7 @@
 #include "net/GzipMember.h"
 
+#include <new>
+
 GzipMember::GzipMember() { stream_.next_in = nullptr; }
 
 GzipMember::~GzipMember() {
@@ -23,6 +25,9 @@ GzipMember::Result GzipMember::feed(const unsigned char* data, size_t length, Si
             return Ok;
     }
     if (!started_) {
+        block_.reset(new (std::nothrow) unsigned char[kBlockSize]);
+        if (!block_)
+            return fail(DecompressorFailed);
         stream_.zalloc = nullptr;
         stream_.zfree = nullptr;
         stream_.opaque = nullptr;
@@ -55,9 +60,8 @@ GzipMember::Result GzipMember::feed(const unsigned char* data, size_t length, Si
 
 GzipMember::Result GzipMember::inflateInput(Sink& sink) {
     for (;;) {
-        unsigned char output[8192];
-        stream_.next_out = output;
-        stream_.avail_out = sizeof output;
+        stream_.next_out = block_.get() + blockLength_;
+        stream_.avail_out = static_cast<uInt>(kBlockSize - blockLength_);
         const int result = inflate(&stream_, Z_NO_FLUSH);
         // Z_BUF_ERROR with the input used up only means zlib wants the next piece.
         if (result == Z_BUF_ERROR && stream_.avail_in == 0)
@@ -67,31 +71,41 @@ GzipMember::Result GzipMember::inflateInput(Sink& sink) {
         if (result != Z_OK && result != Z_STREAM_END)
             return fail(Corrupt);
 
-        const size_t produced = sizeof output - stream_.avail_out;
-        if (produced > 0) {
-            if (produced > maxOutput_ - inflated_)
-                return fail(Corrupt);  // more than the compressed bytes could ever hold
-            crc_ = static_cast<uint32_t>(crc32(crc_, output, static_cast<uInt>(produced)));
-            inflated_ += produced;
-            if (!sink.write(output, produced))
-                return fail(WriteFailed);
-        }
+        const size_t produced = kBlockSize - blockLength_ - stream_.avail_out;
+        if (produced > maxOutput_ - inflated_)
+            return fail(Corrupt);  // more than the compressed bytes could ever hold
+        inflated_ += produced;
+        blockLength_ += produced;
+        if (blockLength_ == kBlockSize && !flush(sink))
+            return fail(WriteFailed);
         if (result == Z_STREAM_END) {
             streamEnded_ = true;
             return Ok;
         }
-        // A full output buffer may leave more output pending even when the input is used up.
+        // A full block may leave more output pending even when the input is used up.
         if (stream_.avail_in == 0 && stream_.avail_out != 0)
             return Ok;
     }
 }
 
-GzipMember::Result GzipMember::end() const {
+bool GzipMember::flush(Sink& sink) {
+    if (blockLength_ == 0)
+        return true;
+    crc_ = static_cast<uint32_t>(crc32(crc_, block_.get(), static_cast<uInt>(blockLength_)));
+    const size_t length = blockLength_;
+    blockLength_ = 0;
+    return sink.write(block_.get(), length);
+}
+
+GzipMember::Result GzipMember::end(Sink& sink) {
     if (failed_ != Ok)
         return failed_;
+    if (!flush(sink))
+        return fail(WriteFailed);
     return received_ && header_.status() != GzipHeaderReader::Complete ? BadFormat : Ok;
 }
 
 bool GzipMember::intact() const {
-    return failed_ == Ok && streamEnded_ && trailer_.matches(crc_, static_cast<uint32_t>(inflated_));
+    return failed_ == Ok && streamEnded_ && blockLength_ == 0 &&
+           trailer_.matches(crc_, static_cast<uint32_t>(inflated_));
 }

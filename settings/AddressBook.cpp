@@ -13,7 +13,7 @@ size_t AddressBook::findAddress(const AddressEntry& entry) const {
 AddressEntry* AddressBook::replace(size_t position, std::unique_ptr<AddressEntry> entry) {
     if (position >= entries_.size())
         return append(std::move(entry));
-    entries_[position] = std::move(entry);
+    *entries_[position] = std::move(*entry);
     return entries_[position].get();
 }
 
@@ -40,7 +40,7 @@ AddressEntry* AddressBook::addFromRecord(const Record& record) {
     return append(std::move(entry));
 }
 
-const std::string* AddressBook::sortKey(const AddressEntry* entry) const {
+const std::string* AddressBook::sortKey(const AddressEntry* entry) const noexcept {
     if (!entry)
         return nullptr;
     const std::optional<std::string>* text = nullptr;
@@ -53,7 +53,7 @@ const std::string* AddressBook::sortKey(const AddressEntry* entry) const {
     return *text ? &**text : nullptr;
 }
 
-int AddressBook::compareAscending(const AddressEntry* a, const AddressEntry* b) const {
+int AddressBook::compareAscending(const AddressEntry* a, const AddressEntry* b) const noexcept {
     const std::string* first = sortKey(a);
     const std::string* second = sortKey(b);
     if (!first)
@@ -65,7 +65,7 @@ int AddressBook::compareAscending(const AddressEntry* a, const AddressEntry* b) 
     return order < 0 ? -1 : order > 0 ? 1 : 0;
 }
 
-int AddressBook::compareDescending(const AddressEntry* a, const AddressEntry* b) const {
+int AddressBook::compareDescending(const AddressEntry* a, const AddressEntry* b) const noexcept {
     if (!sortKey(a))
         return 1;
     return -compareAscending(a, b);

@@ -15,7 +15,8 @@ public:
     // Position of the first entry whose address and login both equal the given one's, byte for byte;
     // size() when there is none.
     size_t findAddress(const AddressEntry& entry) const;
-    // Puts the entry in place of the one at `position` (which is destroyed) and returns it.
+    // Gives the entry at `position` the new one's contents, so that whatever points at it stays
+    // valid, and returns it.
     AddressEntry* replace(size_t position, std::unique_ptr<AddressEntry> entry);
     // Appends the entry and returns it.
     AddressEntry* append(std::unique_ptr<AddressEntry> entry);
@@ -26,10 +27,10 @@ public:
     AddressEntry* addFromRecord(const Record& record);
 
     // The entry's text for sortColumn (0 address, 1 login, 2 note); null for another column or entry.
-    const std::string* sortKey(const AddressEntry* entry) const;
+    const std::string* sortKey(const AddressEntry* entry) const noexcept;
     // Absent keys first; present ones byte-wise as unsigned characters.
-    int compareAscending(const AddressEntry* a, const AddressEntry* b) const;
-    int compareDescending(const AddressEntry* a, const AddressEntry* b) const;
+    int compareAscending(const AddressEntry* a, const AddressEntry* b) const noexcept;
+    int compareDescending(const AddressEntry* a, const AddressEntry* b) const noexcept;
 
     int sortColumn = -1;
     bool sortAscending = true;

@@ -2,7 +2,9 @@
 # Takes screenshots on a private Xvfb screen: the progress dialog during a slow download, the demo
 # plugin's window, and the connect dialog empty, with an address book sorted by login descending,
 # made larger, and with its Tools menu open. Writes out/screenshots/progress.png, console.png,
-# connect-empty.png, connect-sorted.png, connect-large.png and connect-tools.png.
+# connect-empty.png, connect-sorted.png, connect-large.png and connect-tools.png; then, with the
+# screen at 144 and at 192 DPI (150 and 200 %), progress-144.png, connect-144.png, progress-192.png
+# and connect-192.png.
 # Needs a build (scripts/build.sh); runs the i686 release tarsel.exe (TARSEL_BUILD=build/x86_64 for the
 # 64-bit one) against the demo router on 127.0.0.1.
 set -euo pipefail
@@ -39,7 +41,6 @@ trap stop_all EXIT
 site_bytes=$(cat "$build"/demo/site/*.gz | wc -c)
 rate=$(( site_bytes / 10 > 1000 ? site_bytes / 10 : 1000 ))
 start_demo_router "$work" "$build/demo/site" --rate "${TARSEL_SCREENSHOT_RATE:-$rate}"
-clear_plugin_cache
 
 boxwatch() { WINE_TIMEOUT=90 tools/wine-run "$build/bin/boxwatch.exe" "$@"; }
 
@@ -55,19 +56,32 @@ shoot() {
   echo "wrote $file"
 }
 
-TARSEL_DEMO_CLOSE_AFTER=6 WINE_TIMEOUT=180 tools/wine-run "$build/bin/tarsel.exe" "127.0.0.1:$port" admin secret \
-  > "$work/tarsel.out" 2>&1 &
-tarsel_pid=$!
+# The DPI of the screen as Wine reports it to the programs started after this.
+set_dpi() {
+  timeout 60 /usr/lib/wine/wine64 reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$1" /f \
+    </dev/null >/dev/null 2>&1
+}
+set_dpi 96
 
+# shoot_progress FILE: starts a download of every plugin and shoots the progress dialog while the
+# bar, rate and time left move; tarsel.exe keeps running (tarsel_pid).
 progress_caption="127.0.0.1 - Veskaral tarsel"
-if boxwatch --timeout 60 text "$progress_caption" 205 >/dev/null; then
-  sleep 3  # let the bar, rate and time left move
-  shoot "$progress_caption" "$out/progress.png"
-else
-  echo "the progress dialog did not show; tarsel.exe said:" >&2
-  cat "$work/tarsel.out" >&2
-  exit 1
-fi
+shoot_progress() {
+  clear_plugin_cache
+  TARSEL_DEMO_CLOSE_AFTER=6 WINE_TIMEOUT=180 tools/wine-run "$build/bin/tarsel.exe" "127.0.0.1:$port" admin secret \
+    > "$work/tarsel.out" 2>&1 &
+  tarsel_pid=$!
+  if boxwatch --timeout 60 text "$progress_caption" 205 >/dev/null; then
+    sleep 3
+    shoot "$progress_caption" "$1"
+  else
+    echo "the progress dialog did not show; tarsel.exe said:" >&2
+    cat "$work/tarsel.out" >&2
+    exit 1
+  fi
+}
+
+shoot_progress "$out/progress.png"
 
 console_caption="Veskaral router console - 127.0.0.1"
 if boxwatch --timeout 120 text "$console_caption" 100 >/dev/null; then
@@ -150,3 +164,13 @@ write_settings large
 shoot_connect "$out/connect-large.png"
 write_settings sorted
 shoot_connect "$out/connect-tools.png" menu
+
+for dpi in 144 192; do
+  set_dpi "$dpi"
+  shoot_progress "$out/progress-$dpi.png"
+  wait "$tarsel_pid" || true
+  tarsel_pid=""
+  write_settings sorted
+  shoot_connect "$out/connect-$dpi.png"
+done
+set_dpi 96

@@ -7,16 +7,18 @@
 #include <initializer_list>
 #include <utility>
 
-#include "base/Product.h"
 #include "base/AppFolders.h"
+#include "base/Product.h"
 #include "base/TemporaryFile.h"
 #include "plugins/StaleVersions.h"
+#include "ui/DpiScale.h"
 #include "ui/resource.h"
 
 namespace {
 const char kTitle[] = TARSEL_TITLE;
 const char kFileError[] = "Import Error";  // export failures too
 const int kList = IDC_ADDRESS_LIST;
+const int kColumnWidths[] = {100, 80, 150};  // pixels at 96 DPI
 
 struct MenuTraits {
     using Type = HMENU;
@@ -26,6 +28,18 @@ struct MenuTraits {
 using Menu = UniqueHandle<MenuTraits>;
 
 const char* textOf(const std::optional<std::string>& text) { return text ? text->c_str() : nullptr; }
+
+using FileDialog = BOOL(WINAPI*)(OPENFILENAMEA*);
+
+// The common file dialogs' library is loaded the first time a file is chosen: linked at start, it
+// and the shell libraries it brings in would cost every start of the program.
+FileDialog fileDialog(bool save) {
+    static HMODULE library = LoadLibraryA("comdlg32.dll");
+    if (!library)
+        return nullptr;
+    return reinterpret_cast<FileDialog>(
+        reinterpret_cast<void*>(GetProcAddress(library, save ? "GetSaveFileNameA" : "GetOpenFileNameA")));
+}
 
 // Shows the save or the open file dialog, starting from "addresses.tsl"; our files first, then
 // everything. The chosen path goes into `file`; returns its file-name part, or null after the
@@ -46,7 +60,8 @@ const char* chooseFile(HWND owner, bool save, char (&file)[MAX_PATH]) {
     dialog.Flags =
         OFN_NOCHANGEDIR | (save ? OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST : OFN_FILEMUSTEXIST | OFN_HIDEREADONLY);
     dialog.lpstrDefExt = "tsl";  // appended after a dot of its own
-    if (!(save ? GetSaveFileNameA(&dialog) : GetOpenFileNameA(&dialog))) {
+    const FileDialog show = fileDialog(save);
+    if (!show || !show(&dialog)) {
         std::fputs(save ? "GetSaveFileName failed\n" : "GetOpenFileName failed\n", stdout);
         std::fflush(stdout);
         return nullptr;
@@ -68,24 +83,15 @@ bool ConnectDialog::onInitDialog(WPARAM, LPARAM) {
     char caption[80];
     std::snprintf(caption, sizeof caption, "%s %s", kTitle, "v" TARSEL_VERSION_TEXT);
     SetWindowTextA(hwnd, caption);
-    centerOnDesktop();  // the first move: records the minimum size
+    recordMinimum();
+    centerOnDesktop();
     SetFocus(GetDlgItem(hwnd, IDC_PASSWORD));
 
     SendDlgItemMessageA(hwnd, kList, LVM_SETEXTENDEDLISTVIEWSTYLE, 0, LVS_EX_FULLROWSELECT);
-    insertColumn(kList, 0, "Address", 100);
-    insertColumn(kList, 1, "Login", 80);
-    insertColumn(kList, 2, "Note", 150);
-
-    sortImages_.reset(ImageList_Create(14, 14, ILC_MASK, 2, 0));
-    const COLORREF background = GetSysColor(COLOR_BTNFACE);
-    for (int id : {IDB_SORT_UP, IDB_SORT_DOWN}) {
-        HBITMAP bitmap =
-            static_cast<HBITMAP>(LoadImageA(appInstance, MAKEINTRESOURCEA(id), IMAGE_BITMAP, 0, 0, LR_LOADMAP3DCOLORS));
-        ImageList_AddMasked(sortImages_.get(), bitmap, background);
-        DeleteObject(bitmap);  // the image list keeps its own copy
-    }
-    HWND header = reinterpret_cast<HWND>(SendDlgItemMessageA(hwnd, kList, LVM_GETHEADER, 0, 0));
-    SendMessageA(header, HDM_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(sortImages_.get()));
+    const char* const titles[] = {"Address", "Login", "Note"};
+    for (int column = 0; column < WindowSettings::kColumns; ++column)
+        insertColumn(kList, column, titles[column], scaleToDpi(kColumnWidths[column], kBaseDpi, dpi_));
+    loadSortImages();
 
     EnableWindow(GetDlgItem(hwnd, IDC_REMOVE), FALSE);
     loadSettings();
@@ -159,6 +165,7 @@ bool ConnectDialog::handleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_WINDOWPOSCHANGED: trackWindow(); return false;
     case WM_WINDOWPOSCHANGING: enforceMinimum(*reinterpret_cast<WINDOWPOS*>(lParam)); return false;
     case WM_NOTIFY: onListNotify(*reinterpret_cast<const NMHDR*>(lParam)); return false;
+    case WM_DPICHANGED: dpiChanged(LOWORD(wParam)); return false;  // the dialog manager does the rest
     default: return Dialog::handleMessage(message, wParam, lParam);
     }
 }
@@ -206,17 +213,21 @@ void ConnectDialog::activate(int item) {
         SendMessageA(hwnd, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(hwnd, IDC_PASSWORD)), TRUE);
 }
 
+// The window as the template made it: the smallest it may become, and what the layout starts from.
+void ConnectDialog::recordMinimum() {
+    RECT outer, client;
+    GetWindowRect(hwnd, &outer);
+    GetClientRect(hwnd, &client);
+    minWidth = firstMinWidth_ = outer.right - outer.left;
+    minHeight = firstMinHeight_ = outer.bottom - outer.top;
+    clientWidth = client.right;
+    clientHeight = client.bottom;
+    dpi_ = firstDpi_ = windowDpi();
+}
+
 void ConnectDialog::trackWindow() {
     RECT outer;
     GetWindowRect(hwnd, &outer);
-    if (minWidth == 0 && minHeight == 0) {
-        minWidth = outer.right - outer.left;
-        minHeight = outer.bottom - outer.top;
-        RECT client;
-        GetClientRect(hwnd, &client);
-        clientWidth = client.right;
-        clientHeight = client.bottom;
-    }
     if (!IsIconic(hwnd))
         bounds = Rect32{outer.left, outer.top, outer.right, outer.bottom};
 }
@@ -247,6 +258,39 @@ void ConnectDialog::relayout() {
     growControl(positions, kList, dx, dy);
     if (positions)
         EndDeferWindowPos(positions);
+}
+
+void ConnectDialog::loadSortImages() {
+    const int size = sortArrowSize(dpi_);
+    const int up = size == 28 ? IDB_SORT_UP_200 : size == 21 ? IDB_SORT_UP_150 : IDB_SORT_UP;
+    const int down = size == 28 ? IDB_SORT_DOWN_200 : size == 21 ? IDB_SORT_DOWN_150 : IDB_SORT_DOWN;
+    ImageList images(ImageList_Create(size, size, ILC_MASK, 2, 0));
+    const COLORREF background = GetSysColor(COLOR_BTNFACE);
+    for (int id : {up, down}) {
+        HBITMAP bitmap =
+            static_cast<HBITMAP>(LoadImageA(appInstance, MAKEINTRESOURCEA(id), IMAGE_BITMAP, 0, 0, LR_LOADMAP3DCOLORS));
+        ImageList_AddMasked(images.get(), bitmap, background);
+        DeleteObject(bitmap);  // the image list keeps its own copy
+    }
+    HWND header = reinterpret_cast<HWND>(SendDlgItemMessageA(hwnd, kList, LVM_GETHEADER, 0, 0));
+    SendMessageA(header, HDM_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(images.get()));
+    sortImages_ = std::move(images);  // the header no longer shows the old list
+}
+
+void ConnectDialog::dpiChanged(unsigned dpi) {
+    if (dpi == 0 || dpi == dpi_ || minWidth == 0)
+        return;
+    for (int column = 0; column < WindowSettings::kColumns; ++column) {
+        const int width = static_cast<int>(SendDlgItemMessageA(hwnd, kList, LVM_GETCOLUMNWIDTH, column, 0));
+        SendDlgItemMessageA(hwnd, kList, LVM_SETCOLUMNWIDTH, column, MAKELPARAM(scaleToDpi(width, dpi_, dpi), 0));
+    }
+    // The controls are scaled with the window, so the next layout measures against the scaled size.
+    clientWidth = scaleToDpi(clientWidth, dpi_, dpi);
+    clientHeight = scaleToDpi(clientHeight, dpi_, dpi);
+    minWidth = scaleToDpi(firstMinWidth_, firstDpi_, dpi);
+    minHeight = scaleToDpi(firstMinHeight_, firstDpi_, dpi);
+    dpi_ = dpi;
+    loadSortImages();
 }
 
 // Address book in the list view.
@@ -303,30 +347,19 @@ void ConnectDialog::clearAddresses() {
 
 void ConnectDialog::addFromRecord(const Record& record) { showAppended(addresses.addFromRecord(record)); }
 
-int CALLBACK ConnectDialog::compareAscending(LPARAM first, LPARAM second, LPARAM dialog) {
-    return reinterpret_cast<ConnectDialog*>(dialog)->compareCaught(&AddressBook::compareAscending, first, second);
+int CALLBACK ConnectDialog::compareAscending(LPARAM first, LPARAM second, LPARAM dialog) noexcept {
+    return reinterpret_cast<ConnectDialog*>(dialog)->addresses.compareAscending(
+        reinterpret_cast<const AddressEntry*>(first), reinterpret_cast<const AddressEntry*>(second));
 }
 
-int CALLBACK ConnectDialog::compareDescending(LPARAM first, LPARAM second, LPARAM dialog) {
-    return reinterpret_cast<ConnectDialog*>(dialog)->compareCaught(&AddressBook::compareDescending, first, second);
-}
-
-int ConnectDialog::compareCaught(Comparison compare, LPARAM first, LPARAM second) {
-    try {
-        return (addresses.*compare)(reinterpret_cast<const AddressEntry*>(first),
-                                    reinterpret_cast<const AddressEntry*>(second));
-    } catch (...) {
-        if (!sortFailure_)
-            sortFailure_ = std::current_exception();
-        return 0;
-    }
+int CALLBACK ConnectDialog::compareDescending(LPARAM first, LPARAM second, LPARAM dialog) noexcept {
+    return reinterpret_cast<ConnectDialog*>(dialog)->addresses.compareDescending(
+        reinterpret_cast<const AddressEntry*>(first), reinterpret_cast<const AddressEntry*>(second));
 }
 
 void ConnectDialog::resort() {
     SendDlgItemMessageA(hwnd, kList, LVM_SORTITEMS, reinterpret_cast<WPARAM>(this),
                         reinterpret_cast<LPARAM>(addresses.sortAscending ? compareAscending : compareDescending));
-    if (sortFailure_)
-        std::rethrow_exception(std::exchange(sortFailure_, nullptr));
 }
 
 void ConnectDialog::setSort(int column, bool ascending) {

@@ -5,7 +5,6 @@
 #include <windows.h>
 #include <commctrl.h>
 
-#include <exception>
 #include <memory>
 #include <optional>
 #include <string>
@@ -29,41 +28,7 @@ public:
     ConnectDialog() = default;
     ~ConnectDialog() override;
 
-    // Stores the entry at `position`, replacing the entry there when the view shows it, or at the end.
-    void putAddress(std::unique_ptr<AddressEntry> entry, long position);
-    // Save: the fields as an entry, replacing a stored one with the same address and login.
-    void addFromFields();
-    // Remove: the selected entry goes; the selection moves to the item that takes its place.
-    void removeSelected();
-    void clearAddresses();
-    void resort();
-    // Sorts by the column; the column already sorted flips its direction instead.
-    void setSort(int column, bool ascending);
-
-    // The fields as a new entry; the password only when asked for or kept.
-    std::unique_ptr<AddressEntry> readFields(bool takePassword);
-    // Fills the fields from the entry; an absent text leaves its field as it was.
-    void showEntry(const AddressEntry& entry);
-
-    // RecordTarget: what a settings or address file holds, as it is read.
-    void addFromRecord(const Record& record) override;
-    void recordToWindow(const Record& record) override;
-    void windowToRecord(Record& record);
-
-    // Both resort the view after a successful read; false when the file cannot be used.
-    bool loadFile(const char* path, bool addressesOnly, const FileLimits& limits = kNoLimits);
-    bool saveFile(const char* path, bool addressesOnly);
-    // The fields become currentEntry (the password in any case) and the settings file is written.
-    void saveSettings();
-    // Tools menu: the address book to and from a file chosen in the common file dialogs.
-    void exportAddresses();
-    void importAddresses();
-
     AddressEntry currentEntry;  // preset by the caller before the run, read after it
-    AddressBook addresses;
-    Rect32 bounds;  // outer rectangle when last moved or sized while not minimised
-    int clientWidth = 0, clientHeight = 0;
-    int minWidth = 0, minHeight = 0;
 
 protected:
     bool onInitDialog(WPARAM wParam, LPARAM lParam) override;
@@ -71,34 +36,76 @@ protected:
     int templateId() override;
     bool handleMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
 
-    // List-view sort callbacks; the dialog is the sort parameter. They never throw.
-    static int CALLBACK compareAscending(LPARAM first, LPARAM second, LPARAM dialog);
-    static int CALLBACK compareDescending(LPARAM first, LPARAM second, LPARAM dialog);
+    // Stores the entry at `position`, replacing the entry there when the view shows it, or at the end.
+    void putAddress(std::unique_ptr<AddressEntry> entry, long position);
+    // Remove: the selected entry goes; the selection moves to the item that takes its place.
+    void removeSelected();
+    void clearAddresses();
+    // Sorts by the column; the column already sorted flips its direction instead.
+    void setSort(int column, bool ascending);
+    // The fields become currentEntry (the password in any case) and the settings file is written.
+    void saveSettings();
+
+    AddressBook addresses;
+    Rect32 bounds;  // outer rectangle when last moved or sized while not minimised
+    // The smallest outer size: the size the template gives, at the window's DPI.
+    int minWidth = 0, minHeight = 0;
 
 private:
+    // RecordTarget: what a settings or address file holds, as it is read.
+    void addFromRecord(const Record& record) override;
+    void recordToWindow(const Record& record) override;
+    void windowToRecord(Record& record);
+
     void loadSettings();
+    // Both resort the view after a successful read; false when the file cannot be used.
+    bool loadFile(const char* path, bool addressesOnly, const FileLimits& limits = kNoLimits);
+    bool saveFile(const char* path, bool addressesOnly);
+    // Tools menu: the address book to and from a file chosen in the common file dialogs.
+    void exportAddresses();
+    void importAddresses();
+
+    // Save: the fields as an entry, replacing a stored one with the same address and login.
+    void addFromFields();
+    void resort();
+    // List-view sort callbacks; the dialog is the sort parameter.
+    static int CALLBACK compareAscending(LPARAM first, LPARAM second, LPARAM dialog) noexcept;
+    static int CALLBACK compareDescending(LPARAM first, LPARAM second, LPARAM dialog) noexcept;
+    // The fields as a new entry; the password only when asked for or kept.
+    std::unique_ptr<AddressEntry> readFields(bool takePassword);
+    // Fills the fields from the entry; an absent text leaves its field as it was.
+    void showEntry(const AddressEntry& entry);
     // The entry's texts in the view's item, nothing selected afterwards.
     void showItem(int item, AddressEntry* stored);
     // The same for the entry the book has just appended: the view's last item.
     void showAppended(AddressEntry* stored);
+
     bool showToolsMenu();
     void onListNotify(const NMHDR& header);
     void selectionChanged(int item, bool selected);
     void enableRemove(bool enable);
-    using Comparison = int (AddressBook::*)(const AddressEntry*, const AddressEntry*) const;
-    // The comparison for the sort callbacks: an error is kept for resort to raise, never thrown
-    // through the list view.
-    int compareCaught(Comparison compare, LPARAM first, LPARAM second);
     void activate(int item);
-    void trackWindow();
-    void enforceMinimum(WINDOWPOS& proposed);
-    void relayout();
     std::optional<std::string> controlText(int control);
     // Saves the settings and ends the run with the result.
     void endWith(int result);
     // The file dialogs' failure box; `name` is the file-name part of the chosen path.
     void fileError(const char* format, const char* name);
 
+    // Layout.
+    void recordMinimum();
+    void trackWindow();
+    void enforceMinimum(WINDOWPOS& proposed);
+    void relayout();
+    // The sort arrows drawn for the window's DPI, in the header's image list.
+    void loadSortImages();
+    // The window went to a monitor of another DPI: the pixel sizes of our own follow it. The
+    // dialog manager itself scales the window, its font and its controls.
+    void dpiChanged(unsigned dpi);
+
+    int clientWidth = 0, clientHeight = 0;  // the client size at the last layout
+    unsigned dpi_ = 0;                      // the DPI of the sizes above
+    // The minimum as first measured, and the DPI it was measured at.
+    int firstMinWidth_ = 0, firstMinHeight_ = 0;
+    unsigned firstDpi_ = 0;
     ImageList sortImages_;
-    std::exception_ptr sortFailure_;  // raised again once the list view's sort has returned
 };

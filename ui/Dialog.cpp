@@ -4,6 +4,8 @@
 
 #include <utility>
 
+#include "ui/DpiScale.h"
+
 INT_PTR CALLBACK Dialog::dialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_INITDIALOG) {
         SetWindowLongPtrA(window, DWLP_USER, lParam);
@@ -80,6 +82,22 @@ void Dialog::centerOnDesktop() {
     GetWindowRect(hwnd, &dialog);
     SetWindowPos(hwnd, HWND_TOP, (desktop.right - dialog.right) / 2, (desktop.bottom - dialog.bottom) / 2, 0, 0,
                  SWP_NOSIZE);
+}
+
+unsigned Dialog::windowDpi() const {
+    // Looked up, not linked: systems before Windows 10 do not have it.
+    using DpiForWindow = UINT(WINAPI*)(HWND);
+    static const auto dpiForWindow = reinterpret_cast<DpiForWindow>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("user32.dll"), "GetDpiForWindow")));
+    if (dpiForWindow && hwnd) {
+        if (const UINT dpi = dpiForWindow(hwnd))
+            return dpi;
+    }
+    HDC screen = GetDC(nullptr);
+    const int dpi = screen ? GetDeviceCaps(screen, LOGPIXELSX) : 0;
+    if (screen)
+        ReleaseDC(nullptr, screen);
+    return dpi > 0 ? static_cast<unsigned>(dpi) : kBaseDpi;
 }
 
 bool Dialog::onInitDialog(WPARAM, LPARAM) { return false; }

@@ -59,6 +59,9 @@ protected:
 
     // destroy() without raising a kept error, for destructors.
     bool destroyWindow();
+    // The DPI the window is drawn at: its monitor's where the system tells each window its own,
+    // else the system's.
+    unsigned windowDpi() const;
 
 private:
     LRESULT sendTo(int control, UINT message, WPARAM wParam, LPARAM lParam);

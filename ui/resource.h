@@ -6,6 +6,11 @@
 #define IDD_PROGRESS 102
 #define IDB_SORT_UP 103
 #define IDB_SORT_DOWN 104
+// The sort arrows again, drawn for 150 and 200 %
+#define IDB_SORT_UP_150 105
+#define IDB_SORT_DOWN_150 106
+#define IDB_SORT_UP_200 107
+#define IDB_SORT_DOWN_200 108
 
 // Connect dialog
 #define IDC_ADDRESS 200

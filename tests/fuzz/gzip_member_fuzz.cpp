@@ -49,7 +49,7 @@ Outcome readInPieces(const uint8_t* data, size_t size, const std::vector<size_t>
         offset += n;
     }
     if (outcome.result == GzipMember::Ok)
-        outcome.result = member.end();
+        outcome.result = member.end(sink);
     outcome.intact = member.intact();
     outcome.out = sink.out;
     return outcome;

@@ -84,9 +84,11 @@ TEST(AddressBookList, PositionsFollowInsertion) {
     EXPECT_EQ(book.findAddress(makeEntry("r1", "Admin", none, false, none)), 3u);
     EXPECT_EQ(book.findAddress(makeEntry("r1", none, none, false, none)), 3u);
 
+    AddressEntry* first = book.at(0);
     AddressEntry* replaced =
         book.replace(0, std::make_unique<AddressEntry>(makeEntry("r1", "admin", none, false, "new")));
     EXPECT_EQ(book.size(), 3u);
+    EXPECT_EQ(first, replaced) << "replaced in place: a view's pointer to it stays valid";
     EXPECT_EQ(book.at(0), replaced);
     EXPECT_EQ(*book.at(0)->note, "new");
 

@@ -10,15 +10,25 @@
 #include "tests/plugins/CacheTestSupport.h"
 #include "tests/ui/AddressList.h"
 #include "ui/ConnectDialog.h"
+#include "ui/DpiScale.h"
 #include "ui/resource.h"
 
 namespace {
 class ViewDialog : public ConnectDialog {
 public:
+    using ConnectDialog::addresses;
+    using ConnectDialog::bounds;
+    using ConnectDialog::clearAddresses;
     using ConnectDialog::firstSelected;
     using ConnectDialog::itemData;
+    using ConnectDialog::minHeight;
+    using ConnectDialog::minWidth;
+    using ConnectDialog::putAddress;
+    using ConnectDialog::removeSelected;
     using ConnectDialog::saveSettings;
     using ConnectDialog::selectItem;
+    using ConnectDialog::setSort;
+    using ConnectDialog::windowDpi;
 
     // The view's logins, top to bottom; "-" for an absent one.
     std::string logins() {
@@ -286,6 +296,34 @@ TEST_F(ConnectDialogTest, LayoutFollowsTheSizeButNeverBelowTheFirst) {
     EXPECT_EQ(dialog.minHeight, window.bottom - window.top);
     listAfter = dialog.place(IDC_ADDRESS_LIST);
     EXPECT_TRUE(EqualRect(&before[8], &listAfter));
+}
+
+// A move to a monitor of another DPI: what the dialog manager does not scale, the dialog does.
+TEST_F(ConnectDialogTest, ColumnsMinimumAndArrowsFollowTheDpi) {
+    const unsigned first = dialog.windowDpi();
+    const int firstMinWidth = dialog.minWidth, firstMinHeight = dialog.minHeight;
+    auto columnWidth = [&](int column) {
+        return static_cast<int>(SendDlgItemMessageA(dialog.hwnd, list, LVM_GETCOLUMNWIDTH, column, 0));
+    };
+    const int defaults[] = {100, 80, 150};
+    for (int column = 0; column < 3; ++column)
+        EXPECT_EQ(scaleToDpi(defaults[column], 96, first), columnWidth(column)) << column;
+
+    for (unsigned dpi : {192u, 144u, first}) {
+        RECT suggested;
+        GetWindowRect(dialog.hwnd, &suggested);
+        SendMessageA(dialog.hwnd, WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&suggested));
+        for (int column = 0; column < 3; ++column)
+            EXPECT_EQ(scaleToDpi(defaults[column], 96, dpi), columnWidth(column)) << dpi << " " << column;
+        EXPECT_EQ(scaleToDpi(firstMinWidth, first, dpi), dialog.minWidth) << dpi;
+        EXPECT_EQ(scaleToDpi(firstMinHeight, first, dpi), dialog.minHeight) << dpi;
+        HWND header = reinterpret_cast<HWND>(SendDlgItemMessageA(dialog.hwnd, list, LVM_GETHEADER, 0, 0));
+        int width = 0, height = 0;
+        ImageList_GetIconSize(reinterpret_cast<HIMAGELIST>(SendMessageA(header, HDM_GETIMAGELIST, 0, 0)), &width,
+                              &height);
+        EXPECT_EQ(sortArrowSize(dpi), width) << dpi;
+        EXPECT_EQ(sortArrowSize(dpi), height) << dpi;
+    }
 }
 
 }  // namespace

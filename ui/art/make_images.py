@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Draws the program's icon and the two sort-arrow bitmaps; the build runs it, so no binary is kept.
 
-usage: make_images.py OUTDIR   (writes tarsel.ico, sort-up.bmp, sort-down.bmp)
+usage: make_images.py OUTDIR   (writes tarsel.ico, sort-up[-150|-200].bmp, sort-down[-150|-200].bmp)
 """
 import os
 import struct
@@ -15,14 +15,18 @@ PALETTE = [
 GREY, BLACK = 7, 0
 
 
-def sort_arrow(up):
-    """14 x 14 palette indices: a black triangle on light grey, pointing up or down."""
-    rows = [[GREY] * 14 for _ in range(14)]
-    for step in range(5):  # five rows, from the point to the base
-        y = 4 + step if up else 9 - step
-        for x in range(7 - step - 1, 7 + step + 1):
-            rows[y][x] = BLACK
-    return rows
+def sort_arrow(up, size=14):
+    """size x size palette indices: a black triangle on light grey, pointing up or down, its sides at
+    45 degrees and its base about 5/7 of the width, as at 14 x 14."""
+    rows = [[GREY] * size for _ in range(size)]
+    height = round(size * 5 / 14)
+    top = (size - height) // 2
+    for step in range(height):  # from the point to the base
+        width = 2 * step + (2 if size % 2 == 0 else 1)
+        left = (size - width) // 2
+        for x in range(left, left + width):
+            rows[top + step][x] = BLACK
+    return rows if up else rows[::-1]  # the downward one is the upward one mirrored
 
 
 def bmp4(rows):
@@ -89,15 +93,21 @@ def ico(images):
     return struct.pack("<HHH", 0, 1, len(images)) + b"".join(entries) + b"".join(blobs)
 
 
+# The sort arrows for 100, 150 and 200 %; the icon at the sizes the system picks from at those scales.
+ARROW_SIZES = {"": 14, "-150": 21, "-200": 28}
+ICON_SIZES = [16, 24, 32, 48, 64]
+
+
 def main():
     out = sys.argv[1]
     os.makedirs(out, exist_ok=True)
     with open(os.path.join(out, "tarsel.ico"), "wb") as f:
-        f.write(ico([router_icon(32), router_icon(16)]))
-    with open(os.path.join(out, "sort-up.bmp"), "wb") as f:
-        f.write(bmp4(sort_arrow(True)))
-    with open(os.path.join(out, "sort-down.bmp"), "wb") as f:
-        f.write(bmp4(sort_arrow(False)))
+        f.write(ico([router_icon(size) for size in ICON_SIZES]))
+    for suffix, size in ARROW_SIZES.items():
+        with open(os.path.join(out, "sort-up%s.bmp" % suffix), "wb") as f:
+            f.write(bmp4(sort_arrow(True, size)))
+        with open(os.path.join(out, "sort-down%s.bmp" % suffix), "wb") as f:
+            f.write(bmp4(sort_arrow(False, size)))
 
 
 if __name__ == "__main__":
