@@ -21,11 +21,11 @@ const char* tokenEnd(const char* p, const char* end) {
 
 }  // namespace
 
-int parseHeader(char* buffer, uint32_t& length) {
+HeaderResult parseHeader(char* buffer, uint32_t& length) {
     const char* const end = buffer + length;
     const char* lineFeed = static_cast<const char*>(std::memchr(buffer, '\n', length));
     if (!lineFeed)
-        return 0;
+        return HeaderResult::Incomplete;
     // The status line's text stops at the first CR or at its LF.
     const char* lineEnd = static_cast<const char*>(std::memchr(buffer, '\r', lineFeed - buffer));
     if (!lineEnd)
@@ -34,11 +34,11 @@ int parseHeader(char* buffer, uint32_t& length) {
     const char* version = skipBlanks(buffer, lineEnd);
     const char* versionEnd = tokenEnd(version, lineEnd);
     if (versionEnd - version < 5 || std::memcmp(version, "HTTP/", 5) != 0)
-        return -1;
+        return HeaderResult::BadResponse;
     const char* code = skipBlanks(versionEnd, lineEnd);
     const char* codeEnd = tokenEnd(code, lineEnd);
     if (code == codeEnd)
-        return -1;  // a version alone is no status line
+        return HeaderResult::BadResponse;  // a version alone is no status line
     if (*code != '2') {
         const char* reason = skipBlanks(codeEnd, lineEnd);
         const char* reasonEnd = lineEnd;  // the phrase as sent, up to CR or LF
@@ -50,20 +50,20 @@ int parseHeader(char* buffer, uint32_t& length) {
         size_t size = reasonEnd - reason;
         std::memmove(buffer, reason, size);
         buffer[size] = '\0';
-        return -2;
+        return HeaderResult::HttpError;
     }
 
     for (const char* line = lineFeed + 1; line < end;) {
         const char* next = static_cast<const char*>(std::memchr(line, '\n', end - line));
         if (!next)
-            return 0;
+            return HeaderResult::Incomplete;
         if (*line == '\r' || *line == '\n') {
             uint32_t body = static_cast<uint32_t>(end - (next + 1));
             std::memmove(buffer, next + 1, body);
             length = body;
-            return 1;
+            return HeaderResult::Complete;
         }
         line = next + 1;
     }
-    return 0;
+    return HeaderResult::Incomplete;
 }

@@ -4,13 +4,7 @@
 #include <cstdint>
 
 #include "base/FetcherListener.h"
-
-enum FetchError : int32_t {
-    BadResponse = -1,
-    HttpError = -2,
-    NoResponse = -3,
-    Disconnected = -4,
-};
+#include "net/HttpFraming.h"
 
 class WebFetcher {
 public:

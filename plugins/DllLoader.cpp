@@ -18,6 +18,7 @@
 #include "plugins/CacheDirectory.h"
 #include "plugins/LinkLibrary.h"
 #include "plugins/PlainFileName.h"
+#include "plugins/PluginIndex.h"
 
 DllLoader::~DllLoader() {
     while (entries) {
@@ -30,29 +31,18 @@ DllLoader::~DllLoader() {
 void DllLoader::fetch(uint32_t address, uint16_t port) {
     std::printf("DLLLoader::fetch\n");
     WebFetcher::fetch(address, port, "/tarsel");
-    char* line = text();
-    while (*line) {
-        size_t length = std::strcspn(line, "\r\n");
-        char* after = line + length;
-        bool last = *after == '\0';
-        *after = '\0';
-        if (length > 0) {
-            auto parsed = std::make_unique<PluginEntry>();
-            if (!parsed->parse(line)) {
-                // dropped; a refused name has said so
-            } else if (sharesStamp(*parsed)) {
-                parsed->refuse();
-            } else {
-                std::printf("DLL %s ver=%s size=%u\n", parsed->file, parsed->version, parsed->size);
-                parsed->next = entries;
-                entries = parsed.release();
-            }
+    parseIndex(text(), [this](const char* line) {
+        auto parsed = std::make_unique<PluginEntry>();
+        if (!parsed->parse(line)) {
+            // dropped; a refused name has said so
+        } else if (sharesStamp(*parsed)) {
+            parsed->refuse();
+        } else {
+            std::printf("DLL %s ver=%s size=%u\n", parsed->file, parsed->version, parsed->size);
+            parsed->next = entries;
+            entries = parsed.release();
         }
-        if (last)
-            break;
-        line = after + 1;
-        line += std::strspn(line, "\r\n");
-    }
+    });
 }
 
 // Two entries with one stamp would vouch for each other's library.

@@ -10,19 +10,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const uint32_t received = static_cast<uint32_t>(size < sizeof buffer ? size : sizeof buffer);
     std::memcpy(buffer, data, received);
     uint32_t length = received;
-    const int result = parseHeader(buffer, length);
-    check(result >= -2 && result <= 1, "result out of range");
-    if (result == 1) {
+    const HeaderResult result = parseHeader(buffer, length);
+    if (result == HeaderResult::Complete) {
         // The body is what followed the empty line, moved to the front, byte for byte.
         check(length < received, "body as long as what was buffered");
         check(std::memcmp(buffer, data + (received - length), length) == 0, "body bytes changed");
         const char* status = reinterpret_cast<const char*>(data);
         check(received >= 5 && std::memchr(status, '\n', received - length) != nullptr,
               "no status line before the body");
-    } else if (result != 0) {
+    } else if (result != HeaderResult::Incomplete) {
         check(length == received, "length changed on a failure");
     }
-    if (result == -2) {
+    if (result == HeaderResult::HttpError) {
         const char* end = static_cast<const char*>(std::memchr(buffer, '\0', received));
         check(end != nullptr, "error text not terminated within the buffer");
         // The text ends with the status line: the next header line never reaches a message box.

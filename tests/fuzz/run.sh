@@ -19,17 +19,21 @@ out=$2
 declare -A sources=(
   [index_line]="plugins/PluginEntry.cpp plugins/PlainFileName.cpp"
   [http_header]="net/HttpHeader.cpp"
+  [http_framing]="net/HttpFraming.cpp net/HttpHeader.cpp"
+  [plugin_index]="plugins/PluginIndex.cpp"
   [gzip_member]="net/GzipMember.cpp net/GzipHeader.cpp"
   [port_text]="app/PortText.cpp ui/Format.cpp"
   [record_file]="settings/ByteStream.cpp settings/Record.cpp settings/AddressEntry.cpp settings/AddressBook.cpp
     settings/WindowSettings.cpp settings/RecordFile.cpp"
 )
 declare -A libraries=([gzip_member]="-lz")
-# Longest input worth trying: a line of the index, the receive buffer, a small gzip body, a small file.
-declare -A longest=([index_line]=256 [http_header]=4096 [gzip_member]=2048 [port_text]=64 [record_file]=4096)
+# Longest input worth trying: a line of the index, the receive buffer, a small gzip body, a small file,
+# three chunks of a response, the page that holds the index.
+declare -A longest=([index_line]=256 [http_header]=4096 [gzip_member]=2048 [port_text]=64 [record_file]=4096
+  [http_framing]=12288 [plugin_index]=8192)
 # Inputs that the tests fuzz: about ten seconds each on these machines.
 declare -A runs=([index_line]=2000000 [http_header]=3000000 [gzip_member]=5000 [port_text]=2000000
-  [record_file]=200000)
+  [record_file]=200000 [http_framing]=400000 [plugin_index]=1300000)
 
 build() {
   mkdir -p "$out"

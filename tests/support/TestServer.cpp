@@ -191,13 +191,6 @@ std::string gzipBytes(const std::string& data) {
     return out;
 }
 
-void resetOnClose(SOCKET client) {
-    linger value{};
-    value.l_onoff = 1;
-    value.l_linger = 0;
-    setsockopt(client, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&value), sizeof value);
-}
-
 TestServer::Handler respondWith(std::string bytes) {
     return [bytes](SOCKET client, const std::string&) { sendAll(client, bytes); };
 }

@@ -46,9 +46,6 @@ private:
 bool sendAll(SOCKET s, const std::string& bytes);
 std::string gzipBytes(const std::string& data);  // a standard gzip member (zlib deflateInit2 with windowBits 31)
 
-// Makes the server's close of this connection abortive (RST instead of FIN). A client blocked in
-// recv sees it fail; under Wine a client that waits with select first reads it as an orderly close.
-void resetOnClose(SOCKET client);
 // A handler that answers every request with these bytes.
 TestServer::Handler respondWith(std::string bytes);
 // "HTTP/1.0 200 OK\r\n\r\n" followed by the body.

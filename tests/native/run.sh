@@ -1,0 +1,18 @@
+#!/bin/bash
+# The table tests of the code that reads router bytes, built natively with clang's address and
+# undefined-behaviour sanitizers and run at once. The same tests run in the Windows test programs.
+#   run.sh OUT
+set -euo pipefail
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+out=$1
+
+tests="tests/net/HttpHeaderTest.cpp tests/net/HttpFramingTest.cpp tests/net/GzipHeaderTest.cpp
+  tests/plugins/PluginIndexTest.cpp"
+sources="net/HttpHeader.cpp net/HttpFraming.cpp net/GzipHeader.cpp plugins/PluginIndex.cpp"
+
+files=()
+for file in $tests $sources; do files+=("$root/$file"); done
+mkdir -p "$out"
+clang++ -std=c++17 -O1 -g -Wall -Wextra -fsanitize=address,undefined -fno-sanitize-recover=all -I"$root" \
+  "${files[@]}" -lgtest -lgtest_main -lz -pthread -o "$out/native_test"
+"$out/native_test"
