@@ -6,7 +6,7 @@ packages=(
   cmake make python3 g++
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix
   binutils-mingw-w64-x86-64 binutils-mingw-w64-i686 libz-mingw-w64-dev
-  googletest
+  googletest libgtest-dev
   wine wine64 fonts-wine
   xvfb xauth x11-utils imagemagick
   nginx-light
