@@ -31,6 +31,7 @@
 #include "net/PageFetcher.h"
 #include "plugins/CacheDirectory.h"
 #include "plugins/StaleVersions.h"
+#include "tests/support/ChildProcess.h"
 #include "tests/support/TestServer.h"
 #include "ui/ProgressBar.h"
 
@@ -103,8 +104,9 @@ Goal stallGoal() {
     page.fetch(htonl(INADDR_LOOPBACK), slowRouterPort(), "/stall");
     s.end = now();
     printSpan("fetch", s);
-    return {name, text("%.2f %% of a core (%.3f s in %.1f s; the dialog alone %.2f %%)", s.share(), s.cpu(), s.wall(),
-                       idle.share()),
+    return {name,
+            text("%.2f %% of a core (%.3f s in %.1f s; the dialog alone %.2f %%)", s.share(), s.cpu(), s.wall(),
+                 idle.share()),
             verdict(s.share() <= 2)};
 }
 
@@ -256,6 +258,10 @@ private:
 
 const int kStartRounds = 21;
 const DWORD kRunReturned = static_cast<DWORD>(-1);
+// Children's output goes to NUL; the memory is watched only where it is measured, not where the
+// start is timed.
+const ChildOptions kQuiet{120000, false, false};
+const ChildOptions kWatched{120000, false, true};
 
 // tarsel.exe against a router whose one plugin (withrun.dll, whose "run" returns at once) the cache
 // already holds: one index request, then the hand-over. The programs are started alternately.
@@ -268,7 +274,7 @@ Goal startUpGoal() {
         return {name, "no withrun.dll", Goal::NotMet};
     const PluginRouter router("withrun.dll", gzipBytes(library), "bench");
     const std::string tarsel = router.commandLine("tarsel.exe");
-    if (runProgram(tarsel.c_str(), false).status != kRunReturned)  // fills the cache if need be
+    if (runChild(tarsel, kQuiet).exitCode != kRunReturned)  // fills the cache if need be
         return {name, "tarsel.exe did not reach run", Goal::NotMet};
     // An earlier build to compare with, when one has been put beside this one as tarsel_before.exe.
     const bool withBefore = GetFileAttributesA("tarsel_before.exe") != INVALID_FILE_ATTRIBUTES;
@@ -276,8 +282,8 @@ Goal startUpGoal() {
     const size_t requestsBefore = router.requests().size();
     std::vector<double> tarselTimes, bareTimes, beforeTimes;
     auto timed = [](const std::string& line, DWORD expected) {
-        const ChildRun run = runProgram(line.c_str(), false);
-        return run.status == expected ? run.milliseconds : -1;
+        const ChildResult run = runChild(line, kQuiet);
+        return run.finished && run.exitCode == expected ? run.milliseconds : -1;
     };
     for (int round = 0; round < kStartRounds; ++round) {
         tarselTimes.push_back(timed(tarsel, kRunReturned));
@@ -319,13 +325,13 @@ Goal memoryFigure() {
     double fastest = 1e9;
     for (int round = 0; round < 3; ++round) {
         deleteFiles(folder.c_str());
-        const ChildRun run = runProgram(tarsel.c_str(), true);
-        if (run.status != kRunReturned)
+        const ChildResult run = runChild(tarsel, kWatched);
+        if (!run.finished || run.exitCode != kRunReturned)
             return {name, "tarsel.exe did not reach run", Goal::NotMet};
         std::printf("  tarsel.exe: %.0f ms, peak working set %.1f MB\n", run.milliseconds, run.peakWorkingSet / 1e6);
         peak = std::max(peak, run.peakWorkingSet);
         fastest = std::min(fastest, run.milliseconds);
-        const ChildRun bare = runProgram("bare_window.exe", true);
+        const ChildResult bare = runChild("bare_window.exe", kWatched);
         barePeak = std::max(barePeak, bare.peakWorkingSet);
     }
     deleteFiles(folder.c_str());

@@ -1,41 +1,80 @@
 #include "tests/support/ChildProcess.h"
 
+#include <psapi.h>
+
+#include <algorithm>
 #include <cstdio>
 
 #include "base/Handles.h"
 
-ChildResult runChild(const std::string& commandLine, DWORD timeoutMs) {
+namespace {
+
+size_t peakOf(HANDLE process) {
+    PROCESS_MEMORY_COUNTERS counters{};
+    counters.cb = sizeof counters;
+    return GetProcessMemoryInfo(process, &counters, sizeof counters) ? counters.PeakWorkingSetSize : 0;
+}
+
+double seconds() {
+    LARGE_INTEGER count, frequency;
+    QueryPerformanceCounter(&count);
+    QueryPerformanceFrequency(&frequency);
+    return static_cast<double>(count.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
+std::string readAll(const char* name) {
+    std::string bytes;
+    StdFile file(std::fopen(name, "rb"));
+    char buffer[4096];
+    size_t n;
+    while (file && (n = std::fread(buffer, 1, sizeof buffer, file.get())) > 0)
+        bytes.append(buffer, n);
+    return bytes;
+}
+
+}  // namespace
+
+ChildResult runChild(const std::string& commandLine, const ChildOptions& options) {
     ChildResult result;
-    char outName[MAX_PATH];
-    GetTempFileNameA(".", "out", 0, outName);
+    char outName[MAX_PATH] = "NUL";
+    if (options.keepOutput)
+        GetTempFileNameA(".", "out", 0, outName);
     SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-    FileHandle out(CreateFileA(outName, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, CREATE_ALWAYS,
-                               FILE_ATTRIBUTE_NORMAL, nullptr));
+    FileHandle out(CreateFileA(outName, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                               options.keepOutput ? CREATE_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdOutput = out.get();
     startup.hStdError = out.get();
-    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdInput = options.keepOutput ? GetStdHandle(STD_INPUT_HANDLE) : out.get();
     PROCESS_INFORMATION info = {};
     std::string line = commandLine;
+    const double start = seconds();
     if (CreateProcessA(nullptr, &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &info)) {
         KernelHandle process(info.hProcess), thread(info.hThread);
-        if (WaitForSingleObject(process.get(), timeoutMs) == WAIT_OBJECT_0) {
+        const double deadline = start + options.timeoutMs / 1000.0;
+        DWORD waited;
+        // The peak only grows: the last reading before the end is the closest.
+        while ((waited = WaitForSingleObject(process.get(), options.watchMemory ? 2 : options.timeoutMs)) ==
+                   WAIT_TIMEOUT &&
+               options.watchMemory && seconds() < deadline)
+            result.peakWorkingSet = std::max(result.peakWorkingSet, peakOf(process.get()));
+        const double end = seconds();
+        if (waited == WAIT_OBJECT_0) {
             result.finished = true;
+            result.milliseconds = (end - start) * 1000;
             GetExitCodeProcess(process.get(), &result.exitCode);
+            if (options.watchMemory)  // some systems still answer for a process that has ended
+                result.peakWorkingSet = std::max(result.peakWorkingSet, peakOf(process.get()));
         } else {
             TerminateProcess(process.get(), 99);
         }
     }
     out.reset();
-    if (FILE* f = std::fopen(outName, "rb")) {
-        char buffer[4096];
-        size_t n;
-        while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0)
-            result.output.append(buffer, n);
-        std::fclose(f);
+    if (options.keepOutput) {
+        result.output = readAll(outName);
+        DeleteFileA(outName);
     }
-    DeleteFileA(outName);
     return result;
 }

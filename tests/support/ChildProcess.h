@@ -1,12 +1,23 @@
 #pragma once
+// A program of this folder run as a child, waited for (bounded), for the tests and the benchmark.
 #include <windows.h>
 
+#include <cstddef>
 #include <string>
 
-// Runs a program of this folder with its standard output sent to a file, and waits (bounded).
+struct ChildOptions {
+    DWORD timeoutMs = 60000;
+    bool keepOutput = true;    // standard output and error caught; else they go to NUL
+    bool watchMemory = false;  // the peak working set read every few milliseconds while it runs
+};
+
 struct ChildResult {
-    bool finished = false;
+    bool finished = false;  // ended within the time; else it was terminated
     DWORD exitCode = 0;
     std::string output;
+    double milliseconds = -1;   // from start to end, when it finished
+    size_t peakWorkingSet = 0;  // bytes, when watched
 };
-ChildResult runChild(const std::string& commandLine, DWORD timeoutMs = 60000);
+
+// Reading the memory wakes this process every few milliseconds, which a timed start should not pay for.
+ChildResult runChild(const std::string& commandLine, const ChildOptions& options = {});
