@@ -6,22 +6,13 @@
 #include <cstdio>
 
 #include "base/Handles.h"
+#include "tests/support/ChildProcess.h"
 
 Times summary(std::vector<double> values) {
     std::sort(values.begin(), values.end());
     if (values.empty() || values.front() < 0)
         return {};
     return {values.front(), values[values.size() / 2]};
-}
-
-std::string fileBytes(const char* name) {
-    std::string bytes;
-    StdFile file(std::fopen(name, "rb"));
-    char block[65536];
-    size_t n;
-    while (file && (n = std::fread(block, 1, sizeof block, file.get())) > 0)
-        bytes.append(block, n);
-    return bytes;
 }
 
 std::string libraryCode(size_t size) {

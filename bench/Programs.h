@@ -13,8 +13,6 @@ struct Times {
 };
 Times summary(std::vector<double> values);
 
-// The bytes of a file of this folder; empty when it cannot be read.
-std::string fileBytes(const char* name);
 // The programs and libraries of this folder, concatenated and repeated to `size` bytes: a body as
 // compressible as real plugins.
 std::string libraryCode(size_t size);

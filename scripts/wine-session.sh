@@ -33,6 +33,11 @@ tarsel_server_dir=$(printf 'server-%x-%x' $(stat -c '%d %i' "$WINEPREFIX"))
 for _ in $(seq 50); do compgen -G "/tmp/*wine*/$tarsel_server_dir/socket" >/dev/null && break; sleep 0.1; done
 timeout 300 /usr/lib/wine/wine64 wineboot -i </dev/null >/dev/null 2>&1 || true
 [ -e "$WINEPREFIX/drive_c" ] && echo "$tarsel_wine_kind" > "$WINEPREFIX/.made-with"
+# Wine's own fonts (Marlett draws the caption buttons) come in Debian's fonts-wine, outside the
+# prefix, where this Wine does not look for them; its Fonts folder it does read.
+if [ -d /usr/share/wine/fonts ] && [ -d "$WINEPREFIX/drive_c/windows/Fonts" ]; then
+  cp -n /usr/share/wine/fonts/* "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null || true
+fi
 # On our own Xvfb no window manager runs: let Wine frame its windows itself instead of waiting,
 # at every show and close, for a manager that never answers.
 if [ -n "${tarsel_xvfb_pid:-}" ]; then

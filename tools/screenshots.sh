@@ -56,6 +56,16 @@ shoot() {
   echo "wrote $file"
 }
 
+# await WHAT SECONDS CAPTION CONTROL: waits until the window shows the control, else says what
+# tarsel.exe printed and ends the script.
+await() {
+  if ! boxwatch --timeout "$2" text "$3" "$4" >/dev/null; then
+    echo "the $1 did not show; tarsel.exe said:" >&2
+    cat "$work/tarsel.out" >&2
+    exit 1
+  fi
+}
+
 # The DPI of the screen as Wine reports it to the programs started after this.
 set_dpi() {
   timeout 60 /usr/lib/wine/wine64 reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$1" /f \
@@ -71,27 +81,17 @@ shoot_progress() {
   TARSEL_DEMO_CLOSE_AFTER=6 WINE_TIMEOUT=180 tools/wine-run "$build/bin/tarsel.exe" "127.0.0.1:$port" admin secret \
     > "$work/tarsel.out" 2>&1 &
   tarsel_pid=$!
-  if boxwatch --timeout 60 text "$progress_caption" 205 >/dev/null; then
-    sleep 3
-    shoot "$progress_caption" "$1"
-  else
-    echo "the progress dialog did not show; tarsel.exe said:" >&2
-    cat "$work/tarsel.out" >&2
-    exit 1
-  fi
+  await "progress dialog" 60 "$progress_caption" 205
+  sleep 3
+  shoot "$progress_caption" "$1"
 }
 
 shoot_progress "$out/progress.png"
 
 console_caption="Veskaral router console - 127.0.0.1"
-if boxwatch --timeout 120 text "$console_caption" 100 >/dev/null; then
-  sleep 1
-  shoot "$console_caption" "$out/console.png"
-else
-  echo "the demo plugin's window did not show; tarsel.exe said:" >&2
-  cat "$work/tarsel.out" >&2
-  exit 1
-fi
+await "demo plugin's window" 120 "$console_caption" 100
+sleep 1
+shoot "$console_caption" "$out/console.png"
 
 wait "$tarsel_pid" || true
 tarsel_pid=""
@@ -131,11 +131,7 @@ shoot_connect() {
   local file=$1 menu=${2:-}
   WINE_TIMEOUT=120 tools/wine-run "$build/bin/tarsel.exe" > "$work/tarsel.out" 2>&1 &
   tarsel_pid=$!
-  if ! boxwatch --timeout 60 text "$connect_caption" 200 >/dev/null; then
-    echo "the connect dialog did not show; tarsel.exe said:" >&2
-    cat "$work/tarsel.out" >&2
-    exit 1
-  fi
+  await "connect dialog" 60 "$connect_caption" 200
   sleep 1
   if [ -n "$menu" ]; then
     xdotool key alt+t

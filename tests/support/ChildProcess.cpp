@@ -22,16 +22,6 @@ double seconds() {
     return static_cast<double>(count.QuadPart) / static_cast<double>(frequency.QuadPart);
 }
 
-std::string readAll(const char* name) {
-    std::string bytes;
-    StdFile file(std::fopen(name, "rb"));
-    char buffer[4096];
-    size_t n;
-    while (file && (n = std::fread(buffer, 1, sizeof buffer, file.get())) > 0)
-        bytes.append(buffer, n);
-    return bytes;
-}
-
 }  // namespace
 
 ChildResult runChild(const std::string& commandLine, const ChildOptions& options) {
@@ -73,8 +63,18 @@ ChildResult runChild(const std::string& commandLine, const ChildOptions& options
     }
     out.reset();
     if (options.keepOutput) {
-        result.output = readAll(outName);
+        result.output = fileBytes(outName);
         DeleteFileA(outName);
     }
     return result;
+}
+
+std::string fileBytes(const char* name) {
+    std::string bytes;
+    StdFile file(std::fopen(name, "rb"));
+    char block[65536];
+    size_t n;
+    while (file && (n = std::fread(block, 1, sizeof block, file.get())) > 0)
+        bytes.append(block, n);
+    return bytes;
 }

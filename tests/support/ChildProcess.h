@@ -21,3 +21,6 @@ struct ChildResult {
 
 // Reading the memory wakes this process every few milliseconds, which a timed start should not pay for.
 ChildResult runChild(const std::string& commandLine, const ChildOptions& options = {});
+
+// The bytes of a file; empty when it cannot be read.
+std::string fileBytes(const char* name);
