@@ -1,6 +1,7 @@
 #include "base/TemporaryFile.h"
 
 #include <cctype>
+#include <cstdint>
 #include <cstring>
 
 #include "base/DirectoryWalk.h"
@@ -19,6 +20,9 @@ bool isTemporaryName(const char* name) {
         ++digits;
     return digits >= 1 && digits <= 4 && _stricmp(name + 3 + digits, ".tmp") == 0;
 }
+
+// 100-nanosecond ticks since 1601.
+uint64_t ticks(const FILETIME& time) { return (uint64_t(time.dwHighDateTime) << 32) | time.dwLowDateTime; }
 
 }  // namespace
 
@@ -45,11 +49,15 @@ bool TemporaryFile::replace(const char* target) {
     return replaced;
 }
 
-void removeLeftoverTemporaryFiles(const char* folder) {
+void removeLeftoverTemporaryFiles(const char* folder, unsigned minimumAgeSeconds) {
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    const uint64_t newest = ticks(now) - uint64_t(minimumAgeSeconds) * 10000000;
     forEachName(
         folder,
-        [](const char* path, const WIN32_FIND_DATAA& found) {
-            if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && isTemporaryName(found.cFileName))
+        [newest](const char* path, const WIN32_FIND_DATAA& found) {
+            if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && isTemporaryName(found.cFileName) &&
+                ticks(found.ftLastWriteTime) <= newest)
                 DeleteFileA(path);
         },
         "TSL*.tmp");

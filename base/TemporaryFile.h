@@ -31,5 +31,7 @@ private:
 };
 
 // Deletes the temporary files in `folder` that cut-off saves and downloads left; one that is still
-// being written is open, and stays.
-void removeLeftoverTemporaryFiles(const char* folder);
+// being written is open, and stays. So do those written less than `minimumAgeSeconds` ago: where no
+// lock keeps other copies of the program out, one of them may be between closing its file and moving
+// it into place.
+void removeLeftoverTemporaryFiles(const char* folder, unsigned minimumAgeSeconds = 0);

@@ -19,6 +19,8 @@ const char kTitle[] = TARSEL_TITLE;
 const char kFileError[] = "Import Error";  // export failures too
 const int kList = IDC_ADDRESS_LIST;
 const int kColumnWidths[] = {100, 80, 150};  // pixels at 96 DPI
+// A save of another copy of the program takes far less: its temporary file is left to it.
+const unsigned kSaveMarginSeconds = 600;
 
 struct MenuTraits {
     using Type = HMENU;
@@ -107,7 +109,7 @@ void ConnectDialog::loadSettings() {
     // Saves that were cut off leave their temporary files beside the settings file.
     const std::string root = cacheRoot();
     if (!root.empty())
-        removeLeftoverTemporaryFiles(root.c_str());
+        removeLeftoverTemporaryFiles(root.c_str(), kSaveMarginSeconds);
     const std::string path = settingsPath();
     if (path.empty() || !loadFile(path.c_str(), false)) {
         Record defaults;

@@ -88,14 +88,17 @@ protected:
 };
 
 // Saves that were cut off leave their temporary files beside the settings file; the next start of the
-// dialog removes them, and only them.
+// dialog removes them, and only them: not a recent one, which another copy may be about to move.
 TEST_F(ConnectDialogTest, StartRemovesTemporaryFilesOfCutOffSaves) {
-    writeFile(root + "\\TSL3F.tmp", "cut off");
-    writeFile(root + "\\TSLnotes.tmp", "not ours");
+    for (const char* name : {"\\TSL3F.tmp", "\\TSLnotes.tmp", "\\TSL40.tmp"})
+        writeFile(root + name, "cut off");
+    for (const char* name : {"\\TSL3F.tmp", "\\TSLnotes.tmp"})
+        setLastWrite(root + name, fileTimeDaysAgo(1));
     ConnectDialog next;
     ASSERT_TRUE(next.showModeless());
     EXPECT_FALSE(exists(root + "\\TSL3F.tmp"));
     EXPECT_TRUE(exists(root + "\\TSLnotes.tmp"));
+    EXPECT_TRUE(exists(root + "\\TSL40.tmp"));
 }
 
 TEST_F(ConnectDialogTest, PutAppendsOrReplacesInPlaceAndDeselects) {
