@@ -15,6 +15,8 @@ public:
     bool intact() const;
     // Throws the corrupt-download failure unless intact.
     void requireIntact() const;
+    // Once intact: the CRC-32 of the bytes the file took, checked against the gzip trailer.
+    uint32_t inflatedCrc() const { return member.crc(); }
 
 protected:
     void handleData(const char* bytes, uint32_t length) override;

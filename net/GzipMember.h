@@ -48,6 +48,8 @@ public:
     // After end: one complete member whose deflate data ended, exactly 8 bytes followed, and their
     // CRC-32 and ISIZE match the inflated data.
     bool intact() const;
+    // The CRC-32 of what was inflated so far; once intact, that of the whole data.
+    uint32_t crc() const { return crc_; }
 
 private:
     Result inflateInput(Sink& sink);

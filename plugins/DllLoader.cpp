@@ -3,7 +3,6 @@
 #include <windows.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <memory>
 
@@ -33,15 +32,15 @@ void DllLoader::fetch(uint32_t address, uint16_t port) {
     WebFetcher::fetch(address, port, "/tarsel");
     parseIndex(text(), [this](const char* line) {
         auto parsed = std::make_unique<PluginEntry>();
-        if (!parsed->parse(line)) {
-            // dropped; a refused name has said so
-        } else if (sharesStamp(*parsed)) {
+        if (!parsed->parse(line))
+            return;  // a refused name has said so
+        if (sharesStamp(*parsed)) {
             parsed->refuse();
-        } else {
-            std::printf("DLL %s ver=%s size=%u\n", parsed->file, parsed->version, parsed->size);
-            parsed->next = entries;
-            entries = parsed.release();
+            return;
         }
+        std::printf("DLL %s ver=%s size=%u\n", parsed->file, parsed->version, parsed->size);
+        parsed->next = entries;
+        entries = parsed.release();
     });
 }
 

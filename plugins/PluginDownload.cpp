@@ -32,8 +32,10 @@ bool PluginEntry::fetchEntry(const char* folder, uint32_t address, uint16_t port
         fetcher.limitBody(size);
         fetcher.limitFile(kLargestPlugin);
         count = fetcher.fetchToHandle(received.handle(), address, port, path);
-        if (count == size)
+        if (count == size) {
             fetcher.requireIntact();
+            libraryCrc = fetcher.inflatedCrc();  // the file holds exactly what the trailer vouched for
+        }
     }
     if (count != size) {
         std::printf("file truncated %d, expected=%d\n", static_cast<int>(count), static_cast<int>(size));
@@ -41,8 +43,7 @@ bool PluginEntry::fetchEntry(const char* folder, uint32_t address, uint16_t port
         return false;
     }
     char library[512];
-    // The stamp vouches for the bytes as they lie on disk.
-    if (!joinPath(library, sizeof library, folder, file) || !received.replace(library) || !measureLibrary(folder)) {
+    if (!joinPath(library, sizeof library, folder, file) || !received.replace(library)) {
         std::printf("couldn't replace %s\n", file);
         return false;
     }
