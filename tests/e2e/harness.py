@@ -268,7 +268,6 @@ def wait_for(condition, timeout=60):
 
 # The resolver refuses this name itself (empty label), so no query leaves the machine.
 UNRESOLVABLE_NAME = "no..such.router"
-BOXWATCH_MISSING_BOX = ["--timeout", "60", "box", ERROR_CAPTION]
 BOXWATCH_CLOSE_PROGRESS = ["--timeout", "60", "press", "127.0.0.1 - Veskaral tarsel", "2"]
 
 

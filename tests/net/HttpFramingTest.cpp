@@ -75,25 +75,20 @@ constexpr FetchError kNone = static_cast<FetchError>(0);
 TEST(HttpFraming, Table) {
     const std::string tenThousand = pattern(10000);
     const std::string big = pattern(200000);  // several times the buffer
-    const std::string twenty = "abcdefghijklmnopqrst";
     const FramingCase cases[] = {
         {"short body", "HTTP/1.0 200 OK\r\n\r\nhello", {5}, "hello", kNone},
-        {"10000 after 100-byte header", headerOfSize(100) + tenThousand, {3996, 4096, 1908}, tenThousand, kNone},
-        {"content-length ignored", "HTTP/1.0 200 OK\r\nContent-Length: 5\r\n\r\n" + twenty, {20}, twenty, kNone},
-        {"header ends at byte 4096, body follows", headerOfSize(4096) + "after", {5}, "after", kNone},
-        {"header ends at byte 4096, long body", headerOfSize(4096) + tenThousand, {4096, 4096, 1808}, tenThousand,
+        {"header ends at byte 4096, long body",
+         headerOfSize(4096) + tenThousand,
+         {4096, 4096, 1808},
+         tenThousand,
          kNone},
         {"closes without a byte", "", {}, "", kNone},
         {"header ends at byte 4096, no body", headerOfSize(4096), {}, "", NoResponse},
         {"204 with no body", "HTTP/1.0 204 No Content\r\n\r\n", {}, "", NoResponse},
         {"no line end in 4096 bytes", std::string(5000, 'x'), {}, "", NoResponse},
-        {"no line end before close", "HTTP/1.0 200 OK", {}, "", NoResponse},
         {"header longer than 4096", headerOfSize(5000) + "body", {}, "", NoResponse},
         {"header unfinished at close", "HTTP/1.0 200 OK\r\nServer: t\r\n", {}, "", NoResponse},
-        {"icy", "ICY 200 OK\r\n\r\nmusic", {}, "", BadResponse},
-        {"404", "HTTP/1.0 404 Not Found\r\n\r\nmissing", {}, "", HttpError, "Not Found"},
-        {"404 after 4096 bytes of header", "HTTP/1.0 404 Gone\r\n" + std::string(5000, 'x'), {}, "", HttpError,
-         "Gone"},
+        {"404 after 4096 bytes of header", "HTTP/1.0 404 Gone\r\n" + std::string(5000, 'x'), {}, "", HttpError, "Gone"},
     };
     std::vector<size_t> bigChunks = {4096 - 19};
     for (size_t left = big.size() - bigChunks[0]; left > 0; left -= bigChunks.back())
