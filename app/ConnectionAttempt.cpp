@@ -6,10 +6,16 @@
 #include <cstring>
 
 #include "base/Exception.h"
+#include "base/MessagePump.h"
 #include "app/PortText.h"
 #include "plugins/StaleVersions.h"
 #include "plugins/DllLoader.h"
 #include "ui/ProgressBar.h"
+
+namespace {
+// Long enough for a router on the local network to answer, short enough to show a slow one at once.
+constexpr DWORD kProgressDelayMs = 250;
+}  // namespace
 
 void runAttempt(ConnectionValues& values) {
     std::snprintf(values.host, sizeof values.host, "%s", values.address);
@@ -25,11 +31,14 @@ void runAttempt(ConnectionValues& values) {
         return;
     }
 
-    // Made before resolution: the look-up reply is posted to this window. Declared before the
-    // loader so that on an error the loader goes first and the window closes before the message.
+    // Declared before the loader so that on an error the loader goes first and the window closes
+    // before the message.
     ProgressBar progress;
-    progress.showModeless();
     progress.showResolving(values.host);
+    // The window opens only once the attempt has taken a moment, or at once for downloads and for a
+    // wait on another copy. With every plugin current and a router that answers at once, a window
+    // flashed up for a few milliseconds would tell the user nothing and slow the start.
+    DelayedShow showProgress(kProgressDelayMs, [&progress] { progress.showModeless(); });
     DllLoader loader;
 
     const uint32_t address = loader.resolveHost(values.host);
@@ -40,11 +49,14 @@ void runAttempt(ConnectionValues& values) {
     loader.fetch(address, values.port);
 
     progress.showChecking();
-    loader.check([&progress] { progress.showWaiting(); });
+    loader.check([&] {
+        progress.showWaiting();
+        showProgress.now();
+    });
 
-    // With every plugin current nothing is shown for the downloads: the window is not repainted
-    // before the start anyway, and a caption costs a round trip to the window system.
+    // With every plugin current nothing is shown for the downloads.
     if (const uint32_t pending = loader.pendingBytes()) {
+        showProgress.now();
         progress.showDownloading(values.host);
         progress.total = pending;
     }
@@ -52,6 +64,7 @@ void runAttempt(ConnectionValues& values) {
 
     progress.showStarting();
     loader.link();
+    showProgress.withdraw();
     progress.destroy();
 
     pruneStaleVersions();

@@ -2,6 +2,9 @@
 
 #include <winsock2.h>
 
+#include <algorithm>
+#include <utility>
+
 #include "base/Stop.h"
 
 HINSTANCE appInstance = nullptr;
@@ -9,6 +12,7 @@ HWND currentModeless = nullptr;
 
 namespace {
 bool stopRequested = false;
+DelayedShow* pendingShow = nullptr;
 
 void handle(MSG& msg) {
     if (!currentModeless || !IsDialogMessageA(currentModeless, &msg)) {
@@ -24,7 +28,40 @@ void handle(MSG& msg) {
 
 void requestStop() { stopRequested = true; }
 
+DelayedShow::DelayedShow(DWORD delayMs, std::function<void()> show)
+    : show_(std::move(show)), dueTick_(GetTickCount() + delayMs) {
+    pendingShow = this;
+}
+
+DelayedShow::~DelayedShow() { withdraw(); }
+
+void DelayedShow::withdraw() {
+    if (pendingShow == this)
+        pendingShow = nullptr;
+}
+
+void DelayedShow::now() {
+    if (pendingShow != this)
+        return;
+    pendingShow = nullptr;
+    show_();
+}
+
+DWORD DelayedShow::untilDue() {
+    if (!pendingShow)
+        return INFINITE;
+    // Signed, so that the tick counter's wrap-around does not matter.
+    const LONG left = static_cast<LONG>(pendingShow->dueTick_ - GetTickCount());
+    return left > 0 ? static_cast<DWORD>(left) : 0;
+}
+
+void DelayedShow::showIfDue() {
+    if (pendingShow && untilDue() == 0)
+        pendingShow->now();
+}
+
 void pollMessages() {
+    DelayedShow::showIfDue();
     MSG msg;
     for (int handled = 0; handled < 10 && PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE); ++handled)
         handle(msg);
@@ -33,7 +70,9 @@ void pollMessages() {
 bool pumpUntilSignalled(HANDLE object, DWORD timeoutMs) {
     // MWMO_INPUTAVAILABLE: messages left over from a flood (more than 10) end the wait at once too,
     // not only those that arrive from now on.
-    if (MsgWaitForMultipleObjectsEx(1, &object, timeoutMs, QS_ALLINPUT, MWMO_INPUTAVAILABLE) == WAIT_OBJECT_0)
+    DelayedShow::showIfDue();
+    const DWORD wait = std::min(timeoutMs, DelayedShow::untilDue());
+    if (MsgWaitForMultipleObjectsEx(1, &object, wait, QS_ALLINPUT, MWMO_INPUTAVAILABLE) == WAIT_OBJECT_0)
         return true;
     pollMessages();
     return false;
@@ -41,6 +80,11 @@ bool pumpUntilSignalled(HANDLE object, DWORD timeoutMs) {
 
 bool waitForMessage(MSG& msg, UINT messageId) {
     for (;;) {
+        // GetMessageA would sleep through the moment a pending window is due.
+        while (DelayedShow::untilDue() != INFINITE && !PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE)) {
+            MsgWaitForMultipleObjectsEx(0, nullptr, DelayedShow::untilDue(), QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+            DelayedShow::showIfDue();
+        }
         const BOOL got = GetMessageA(&msg, nullptr, 0, 0);
         if (got == 0)
             return false;

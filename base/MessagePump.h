@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <functional>
 
 // The program's module instance: templates, icons, bitmaps and menus are loaded from it.
 extern HINSTANCE appInstance;
@@ -15,10 +16,33 @@ extern HWND currentModeless;
 // cannot unwind through the system's frames.
 void requestStop();
 
+// A window that appears only once the steps behind it have taken `delayMs`, so that steps which are
+// all quick never flash it up. The pumps below show it from their waits when the moment comes; `now`
+// shows it at once. One is pending at a time, the newest; destroying it withdraws it. `show` runs on
+// this thread, outside any window procedure, and what it throws leaves the pump that called it.
+class DelayedShow {
+public:
+    DelayedShow(DWORD delayMs, std::function<void()> show);
+    ~DelayedShow();
+    DelayedShow(const DelayedShow&) = delete;
+    DelayedShow& operator=(const DelayedShow&) = delete;
+
+    // Unless shown or withdrawn already.
+    void now();
+    void withdraw();
+    // Milliseconds until it is due: 0 once due, INFINITE when none is pending.
+    static DWORD untilDue();
+    static void showIfDue();
+
+private:
+    std::function<void()> show_;
+    DWORD dueTick_;
+};
+
 // Handles the queued window messages, at most 10, and returns without waiting.
 void pollMessages();
-// Sleeps until `object` is signalled, a window message is queued or `timeoutMs` has passed: a
-// network wait that costs nothing while nothing happens. True when `object` is signalled; otherwise
+// Sleeps until `object` is signalled, a window message is queued, a delayed window is due or
+// `timeoutMs` has passed: a network wait that costs nothing while nothing happens. True when `object` is signalled; otherwise
 // the queued messages have been handled as pollMessages does (at most 10).
 bool pumpUntilSignalled(HANDLE object, DWORD timeoutMs);
 // Handles messages, blocking, until one numbered `messageId` arrives; that one is left in `msg`

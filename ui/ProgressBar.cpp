@@ -29,6 +29,8 @@ bool ProgressBar::onInitDialog(WPARAM, LPARAM) {
     SetClassLongPtrA(hwnd, GCLP_HICON,
                      reinterpret_cast<LONG_PTR>(LoadIconA(appInstance, MAKEINTRESOURCEA(IDI_TARSEL))));
     centerOnDesktop();
+    if (status_[0])
+        SetDlgItemTextA(hwnd, IDC_STATUS, status_);
     SendDlgItemMessageA(hwnd, IDC_PROGRESS, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
     return false;
 }
@@ -47,7 +49,10 @@ void ProgressBar::setControlText(int control, const char* text) {
         SetWindowTextA(GetDlgItem(hwnd, control), text);
 }
 
-void ProgressBar::setStatus(const char* text) { setControlText(IDC_STATUS, text); }
+void ProgressBar::setStatus(const char* text) {
+    std::snprintf(status_, sizeof status_, "%s", text);
+    setControlText(IDC_STATUS, text);
+}
 
 void ProgressBar::showResolving(const char* host) {
     char text[256];

@@ -1,6 +1,7 @@
 #pragma once
-// The modeless window shown from name resolution until the plugins are loaded: the current step,
-// and while plugins download a percentage bar, the rate and the time left. Close ends the program.
+// The modeless window of a connection, from name resolution until the plugins are loaded: the current
+// step, and while plugins download a percentage bar, the rate and the time left. Close ends the
+// program. Steps taken before the window exists are remembered: it opens on the latest.
 #include <windows.h>
 
 #include <cstdint>
@@ -41,5 +42,6 @@ protected:
 
 private:
     void setStatus(const char* text);
+    char status_[256] = {};
     void setControlText(int control, const char* text);
 };

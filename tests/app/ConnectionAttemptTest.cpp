@@ -10,6 +10,9 @@
 #include "app/ConnectionAttempt.h"
 #include "app/PortText.h"
 #include "base/MessagePump.h"
+#include "base/Stop.h"
+#include "tests/support/TestServer.h"
+#include "ui/resource.h"
 
 namespace {
 TEST(PortTextTest, AcceptsOnlyWholeNumbersFromOneTo65535) {
@@ -54,6 +57,35 @@ TEST(ConnectionAttemptTest, BadPortsAreReportedWithTheTextAfterTheFirstColon) {
         EXPECT_EQ(std::string("Invalid port - ") + port, attemptError(values));
         EXPECT_EQ(nullptr, currentModeless);  // no window was opened for it
     }
+}
+
+// A router that does not answer: the progress window opens after a moment, on the current step, and
+// its Close ends the attempt.
+TEST(ConnectionAttemptTest, ASlowRouterGetsTheProgressWindowOnTheCurrentStep) {
+    std::string status = "(no window)";
+    TestServer stalling([&status](SOCKET client, const std::string&) {
+        HWND window = nullptr;
+        for (int i = 0; i < 1000 && !window; ++i) {
+            Sleep(10);
+            window = FindWindowA("#32770", "Veskaral tarsel");
+        }
+        if (window) {
+            char text[256] = "";
+            GetDlgItemTextA(window, IDC_STATUS, text, sizeof text);
+            status = text;
+            PostMessageA(GetDlgItem(window, IDCANCEL), BM_CLICK, 0, 0);
+        }
+        // Ends when the stopped attempt closes its socket, or after 20 s.
+        const DWORD bound = 20000;
+        setsockopt(client, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&bound), sizeof bound);
+        char byte;
+        recv(client, &byte, 1, 0);
+    });
+    ConnectionValues values;
+    std::snprintf(values.address, sizeof values.address, "127.0.0.1:%u", static_cast<unsigned>(stalling.port()));
+    EXPECT_THROW(runAttempt(values), Stop);
+    EXPECT_EQ("Connecting to IP: 127.0.0.1 (port " + std::to_string(stalling.port()) + ")...", status);
+    EXPECT_EQ(nullptr, currentModeless);
 }
 
 TEST(ConnectionAttemptTest, DirectEntryGetsTheHostAsTypedWithoutTheNetwork) {

@@ -122,6 +122,51 @@ TEST(PumpTest, WaitGivesUpOnQuit) {
     EXPECT_EQ(std::vector<UINT>{WM_USER + 2}, window.seen);
 }
 
+// A delayed window is shown once, by whichever pump is waiting when its moment comes: also a wait that
+// would otherwise sleep far beyond it. A helper thread bounds each wait should the moment be missed.
+TEST(PumpTest, DelayedWindowIsShownOnceByTheWaitThatReachesItsMoment) {
+    int shown = 0;
+    KernelHandle idle(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    KernelHandle finished(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    const DWORD thread = GetCurrentThreadId();
+    std::thread bound([&] {
+        if (WaitForSingleObject(finished.get(), 10000) == WAIT_TIMEOUT) {
+            SetEvent(idle.get());
+            PostThreadMessageA(thread, WM_USER + 1, 0, 0);
+        }
+    });
+    {
+        DelayedShow show(300, [&] { ++shown; });
+        EXPECT_FALSE(pumpUntilSignalled(idle.get(), 0));
+        EXPECT_EQ(0, shown);
+        EXPECT_FALSE(pumpUntilSignalled(idle.get(), INFINITE));
+        EXPECT_EQ(1, shown);
+        show.now();
+    }
+    EXPECT_EQ(1, shown);
+    {
+        // The show posts the message that the look-up wait is waiting for.
+        DelayedShow show(100, [&] {
+            ++shown;
+            PostThreadMessageA(thread, WM_USER + 1, 0, 7);
+        });
+        MSG msg;
+        ASSERT_TRUE(waitForMessage(msg, WM_USER + 1));
+        EXPECT_EQ(7, msg.lParam);
+    }
+    EXPECT_EQ(2, shown);
+    {
+        DelayedShow withdrawn(0, [&] { ++shown; });
+        withdrawn.withdraw();
+        pollMessages();
+        DelayedShow atOnce(100000, [&] { ++shown; });
+        atOnce.now();
+    }
+    EXPECT_EQ(3, shown);
+    SetEvent(finished.get());
+    bound.join();
+}
+
 // The progress template serves as a real dialog; this subclass records what reaches the object.
 class ProbeDialog : public Dialog {
 public:
