@@ -223,9 +223,6 @@ TEST(ProgressWithoutWindow, StepsAndReportsChangeNothingVisible) {
     EXPECT_EQ(nullptr, progress.hwnd);
     EXPECT_EQ(5u, progress.receivedSoFar());
     EXPECT_FALSE(progress.destroy());
-    // A window made later opens on the latest step.
-    ASSERT_TRUE(progress.showModeless());
-    EXPECT_EQ("Starting tarsel...", controlText(progress.hwnd, IDC_STATUS));
 }
 
 // Closing the dialog raises Stop from the pump that handled it, outside the window procedure, so the
