@@ -42,8 +42,9 @@ private:
 // Handles the queued window messages, at most 10, and returns without waiting.
 void pollMessages();
 // Sleeps until `object` is signalled, a window message is queued, a delayed window is due or
-// `timeoutMs` has passed: a network wait that costs nothing while nothing happens. True when `object` is signalled; otherwise
-// the queued messages have been handled as pollMessages does (at most 10).
+// `timeoutMs` has passed: a network wait that costs nothing while nothing happens. True when
+// `object` is signalled; otherwise the queued messages have been handled as pollMessages does (at
+// most 10).
 bool pumpUntilSignalled(HANDLE object, DWORD timeoutMs);
 // Handles messages, blocking, until one numbered `messageId` arrives; that one is left in `msg`
 // undispatched. False when the thread's quit message came first.
