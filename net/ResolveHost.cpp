@@ -52,19 +52,27 @@ uint32_t WebFetcher::resolveHost(const char* host) {
     if (!lookup)
         return INADDR_NONE;
 
+    // Quitting, or closed from the progress window: a late write must land in memory that is still ours.
+    auto abandon = [&] {
+        WSACancelAsyncRequest(lookup);
+        entryBuffer.release();
+    };
     MSG msg;
-    for (;;) {
-        if (!waitForMessage(msg, kLookupDone)) {
-            WSACancelAsyncRequest(lookup);
-            // The program is quitting; a late write must land in memory that is still ours.
-            entryBuffer.release();
-            return INADDR_NONE;
+    try {
+        for (;;) {
+            if (!waitForMessage(msg, kLookupDone)) {
+                abandon();
+                return INADDR_NONE;
+            }
+            if (msg.hwnd == target && reinterpret_cast<HANDLE>(msg.wParam) == lookup)
+                break;
+            // Same number, someone else's message: hand it on.
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
         }
-        if (msg.hwnd == target && reinterpret_cast<HANDLE>(msg.wParam) == lookup)
-            break;
-        // Same number, someone else's message: hand it on.
-        TranslateMessage(&msg);
-        DispatchMessageA(&msg);
+    } catch (...) {
+        abandon();
+        throw;
     }
     if (WSAGETASYNCERROR(msg.lParam) != 0)
         return INADDR_NONE;
