@@ -96,6 +96,7 @@ class RouterHandler(http.server.BaseHTTPRequestHandler):
         self.log_request_line()
         options = self.server.options
         if self.path == "/tarsel":
+            time.sleep(options.index_delay)
             if options.index_status != 200:
                 self.respond(options.index_status, b"", "text/plain")
                 return
@@ -139,6 +140,8 @@ def parse_options(argv):
     parser.add_argument("--version", default="1.0", help="version word of every index line")
     parser.add_argument("--index-status", type=int, default=200,
                         help="HTTP status of /tarsel, e.g. 404 to make the index fail")
+    parser.add_argument("--index-delay", type=float, default=0,
+                        help="seconds to wait before answering the index request")
     parser.add_argument("--index-file", help="serve this file as the index instead of building it")
     parser.add_argument("--rate", type=int, default=0,
                         help="bytes per second for plugin downloads (0 = unthrottled)")

@@ -88,25 +88,6 @@ TEST(ConnectionAttemptTest, ASlowRouterGetsTheProgressWindowOnTheCurrentStep) {
     EXPECT_EQ(nullptr, currentModeless);
 }
 
-TEST(ConnectionAttemptTest, DirectEntryGetsTheHostAsTypedWithoutTheNetwork) {
-    ConnectionValues values;
-    values.instance = GetModuleHandleA(nullptr);
-    testing::internal::CaptureStdout();
-    parseCommandLine("no.such.router:+8080 admin secret -- withrun.dll", values);
-    takeArguments(values);
-    runAttempt(values);  // a name that resolves nowhere: any look-up would fail the attempt
-    const std::string output = testing::internal::GetCapturedStdout();
-    WSADATA data;
-    WSAStartup(MAKEWORD(1, 1), &data);  // the attempt released sockets before the hand-over
-
-    EXPECT_NE(std::string::npos,
-              output.find("run withrun: instance=1 address=no.such.router login=admin password=secret\n"))
-        << output;
-    EXPECT_EQ(std::string::npos, output.find("getting"));
-    EXPECT_STREQ("no.such.router", values.host);
-    EXPECT_EQ(8080, values.port);
-}
-
 TEST(ConnectionAttemptTest, PortIsKeptBetweenAttemptsWhenTheAddressHasNone) {
     ConnectionValues values;
     testing::internal::CaptureStdout();

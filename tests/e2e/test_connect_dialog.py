@@ -240,26 +240,3 @@ class ConnectDialogTest(TarselCase):
         self.screen.keys("Escape")
         self.assertEqual(1, finish(proc)[0])
         self.assertEqual(b"admin", field(self.settings()[0], "login"))
-
-    def test_a_failed_attempt_gives_back_the_folder_it_started_in(self):
-        os.makedirs(self.site)
-        index = os.path.join(self.work, "index.txt")
-        with open(index, "w") as f:
-            f.write("1 100 ghost.dll.gz 1.0\n")  # not on the router: fails once the version folder is current
-        router = self.router(extra=["--index-file", index])
-        downloads = os.path.join(self.work, "downloads")
-        for folder in (downloads, self.cache("1.0")):  # either would be the file dialog's first folder if current
-            os.makedirs(folder)
-            with open(os.path.join(folder, "old.tsl"), "wb") as f:
-                f.write(MAGIC)
-        proc = start_wine([windows_path(bin_file("tarsel.exe")), "127.0.0.1:%d" % router.port, "admin", "pw"],
-                          env=self.env, cwd=downloads)
-        self.assertIn("ghost.dll.gz", wine(["boxwatch.exe"] + BOXWATCH_ERROR_BOX)[1])
-        self.screen.wait(CONNECT_CAPTION)
-        self.choose(4)
-        self.screen.wait(EXPORT_CAPTION)
-        self.screen.type("book.tsl")
-        self.screen.keys("Return")
-        self.screen.keys("Escape")
-        self.assertEqual(1, finish(proc)[0])
-        self.assertEqual(["book.tsl", "old.tsl"], sorted(os.listdir(downloads)))

@@ -53,8 +53,10 @@ class RouterTest(TarselCase):
 
     def test_the_index_missing_on_the_router_is_reported_once_the_progress_window_is_gone(self):
         make_site(self.site, {"panel.dll.gz": "withrun.dll"})
-        router = self.router(extra=["--index-status", "404"])
+        # Slow enough for the progress window to open first.
+        router = self.router(extra=["--index-status", "404", "--index-delay", "5"])
         tarsel = start_wine(["tarsel.exe", "127.0.0.1:%d" % router.port, "admin", "pw"], env=self.env)
+        self.assertEqual(0, wine(["boxwatch.exe", "--timeout", "5", "text", "Veskaral tarsel", "203"])[0])
         status, text = wine(["boxwatch.exe", "--timeout", "60", "text", ERROR_CAPTION, "65535"])
         self.assertEqual(0, status)
         self.assertEqual("Could not fetch /tarsel from 127.0.0.1 (port %d): Not Found" % router.port,

@@ -301,17 +301,6 @@ TEST_F(LoaderTest, NoEntriesTouchNothing) {
     EXPECT_FALSE(exists(appData + "\\Dunmoral"));
 }
 
-// The page keeps the index's first 8191 bytes: a line cut there is read as far as it goes.
-TEST_F(LoaderTest, IndexCutAtThePageEndKeepsTheCutLine) {
-    const std::string cut = "7 8 cut.dll 123";  // "45" and the rest fall beyond the page
-    setIndex(std::string(8191 - cut.size(), '\n') + cut + "45\r\n9 9 after.dll 1.0\r\n");
-    DllLoader loader;
-    const std::string out = captured([&] { loader.fetch(address, server->port()); });
-    EXPECT_EQ(out, "DLLLoader::fetch\ngetting /tarsel\nDLL cut.dll ver=123 size=8\n");
-    ASSERT_NE(loader.entries, nullptr);
-    EXPECT_EQ(loader.entries->next, nullptr);
-}
-
 TEST_F(LoaderTest, IndexNamesCannotLeaveTheCache) {
     std::string outside = appData + "\\outside";
     std::string index = publish("norun.dll", 2, "1.0");
