@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <exception>
+#include <string>
 
 #include "app/ConnectionAttempt.h"
 #include "ui/ConnectDialog.h"
@@ -32,18 +33,17 @@ bool AttemptLoop::pass() {
     // With all three values given the dialog, and so the settings file, stays out of the way.
     if (values.argumentCount < 3) {
         INT_PTR answer = -1;
+        std::string failure = "Could not open the connect dialog";
         try {
             answer = ask(dialog);
         } catch (const std::exception& error) {
-            // The next pass would open the same dialog and meet the same failure, for ever.
-            report(error.what());
-            return false;
+            failure = error.what();
         }
         if (answer == IDCANCEL)
             return false;
-        // No window means no way to ask again: going on would show the same failure for ever.
+        // No window, or a dialog that failed: the next pass would meet the same failure, for ever.
         if (answer == -1) {
-            report("Could not open the connect dialog");
+            report(failure.c_str());
             return false;
         }
     }

@@ -70,10 +70,12 @@ bool readAppDataValue(char (&path)[512]) {
 // here, when the registry's value is of no use: it costs start-up time that most runs need not pay.
 bool readShellAppData(char (&path)[512]) {
     using GetFolderPath = HRESULT(WINAPI*)(HWND, int, HANDLE, DWORD, LPSTR);
-    HMODULE shell = LoadLibraryA("shell32.dll");
-    auto getFolderPath =
-        shell ? reinterpret_cast<GetFolderPath>(reinterpret_cast<void*>(GetProcAddress(shell, "SHGetFolderPathA")))
-              : nullptr;
+    static const auto getFolderPath = [] {
+        HMODULE shell = LoadLibraryA("shell32.dll");
+        return shell
+                   ? reinterpret_cast<GetFolderPath>(reinterpret_cast<void*>(GetProcAddress(shell, "SHGetFolderPathA")))
+                   : nullptr;
+    }();
     char found[MAX_PATH];
     if (!getFolderPath || getFolderPath(nullptr, CSIDL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, found) != S_OK)
         return false;
@@ -89,15 +91,14 @@ std::string joined(const std::string& parent, const char* name) {
     return path;
 }
 
-// joined, made when missing.
+}  // namespace
+
 std::string subfolder(const std::string& parent, const char* name) {
     std::string path = joined(parent, name);
     if (!path.empty())
         makeFolder(path.c_str());
     return path;
 }
-
-}  // namespace
 
 std::string appDataFolder() {
     char path[512];

@@ -10,5 +10,7 @@ std::string appDataFolder();
 // Application data + "\Dunmoral\tarsel", each level made when missing: the plugin cache and the
 // settings file live here.
 std::string cacheRoot();
+// "parent\name", made when missing; empty when there is no parent or the path does not fit.
+std::string subfolder(const std::string& parent, const char* name);
 // Cache root + "\tarsel.cfg".
 std::string settingsPath();

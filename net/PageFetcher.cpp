@@ -9,9 +9,8 @@ char* PageFetcher::text() {
 
 void PageFetcher::handleData(const char* bytes, uint32_t length) {
     // One place stays free for the terminator; the rest of a long body is dropped.
-    const uint32_t room = sizeof page - 1 - pageLength;
-    if (length > room)
-        length = room;
+    if (length > bytesWanted())
+        length = bytesWanted();
     std::memcpy(page + pageLength, bytes, length);
     pageLength += length;
 }

@@ -17,22 +17,31 @@ if [ -z "${DISPLAY:-}" ] || ! xdpyinfo >/dev/null 2>&1; then
 fi
 # A prefix keeps what it was made with: one made before 32-bit Wine was installed cannot start 32-bit
 # programs ("could not load kernel32.dll"). It remembers what made it, and is made again when that
-# has changed.
+# has changed. Only the project's own prefixes, or ones this script made, are ever deleted: a
+# WINEPREFIX set by the caller may be someone's own Wine setup.
 tarsel_wine_kind="$(/usr/lib/wine/wine64 --version 2>/dev/null), $([ -x /usr/lib/wine/wine ] && echo with || echo without) wine32"
-if [ -e "$WINEPREFIX/drive_c" ] && [ "$(cat "$WINEPREFIX/.made-with" 2>/dev/null)" != "$tarsel_wine_kind" ]; then
+tarsel_made_with=$(cat "$WINEPREFIX/.made-with" 2>/dev/null || true)
+case "$(realpath -m "$WINEPREFIX")" in
+  "$root"/*) tarsel_own_prefix=yes ;;
+  *) [ -n "$tarsel_made_with" ] && tarsel_own_prefix=yes || tarsel_own_prefix=no ;;
+esac
+if [ -e "$WINEPREFIX/drive_c" ] && [ "$tarsel_made_with" != "$tarsel_wine_kind" ] && [ $tarsel_own_prefix = no ]; then
+  echo "leaving $WINEPREFIX as it is: not made by this project; it may not start 32-bit programs" >&2
+elif [ -e "$WINEPREFIX/drive_c" ] && [ "$tarsel_made_with" != "$tarsel_wine_kind" ]; then
   echo "making $WINEPREFIX again: made with $(cat "$WINEPREFIX/.made-with" 2>/dev/null || echo "an unknown Wine"), now $tarsel_wine_kind" >&2
   /usr/lib/wine/wineserver -k </dev/null >/dev/null 2>&1 || true
   rm -rf "$WINEPREFIX"
 fi
 # Started before anything else, so that it is this server that wine uses: Debian's wineserver
 # wrapper, which wine would otherwise start, adds -p0 and so exits as soon as it is idle.
+[ -e "$WINEPREFIX/drive_c" ] || tarsel_own_prefix=yes  # about to be made here
 mkdir -p "$WINEPREFIX"
 timeout -k 5 7200 /usr/lib/wine/wineserver64 -p </dev/null >/dev/null 2>&1 &
 # The server is up once its socket, named after the prefix's device and inode, exists.
 tarsel_server_dir=$(printf 'server-%x-%x' $(stat -c '%d %i' "$WINEPREFIX"))
 for _ in $(seq 50); do compgen -G "/tmp/*wine*/$tarsel_server_dir/socket" >/dev/null && break; sleep 0.1; done
 timeout 300 /usr/lib/wine/wine64 wineboot -i </dev/null >/dev/null 2>&1 || true
-[ -e "$WINEPREFIX/drive_c" ] && echo "$tarsel_wine_kind" > "$WINEPREFIX/.made-with"
+[ -e "$WINEPREFIX/drive_c" ] && [ $tarsel_own_prefix = yes ] && echo "$tarsel_wine_kind" > "$WINEPREFIX/.made-with"
 # Wine's own fonts (Marlett draws the caption buttons) come in Debian's fonts-wine, outside the
 # prefix, where this Wine does not look for them; its Fonts folder it does read.
 if [ -d /usr/share/wine/fonts ] && [ -d "$WINEPREFIX/drive_c/windows/Fonts" ]; then
