@@ -28,7 +28,8 @@ work=$(mktemp -d)
 python3 "$root/bench/slow_router.py" "$work/port" &
 router_pid=$!
 trap 'kill $router_pid 2>/dev/null || true; rm -rf "$work"; tarsel_wine_session_end' EXIT
-for _ in $(seq 50); do [ -s "$work/port" ] && break; sleep 0.1; done
+for _ in $(seq 300); do [ -s "$work/port" ] && break; sleep 0.1; done
+[ -s "$work/port" ] || { echo "the slow router wrote no port file within 30 s" >&2; exit 1; }
 export BENCH_SLOW_ROUTER_PORT=$(cat "$work/port")
 export BENCH_RESULTS="$work/results"
 status=0

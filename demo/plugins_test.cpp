@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "plugins/RunFunction.h"
+#include "tests/support/Wait.h"
 
 namespace {
 const char kFolder[] = "..\\demo\\plugins\\";
@@ -31,15 +32,16 @@ TEST(DemoPlugins, ConsoleShowsAddressAndLoginAndClosesByItself) {
     ASSERT_NE(nullptr, run);
 
     std::string seen;
-    std::thread reader([&seen] {
-        for (int i = 0; i < 200 && seen.empty(); ++i) {
-            if (HWND window = FindWindowA(nullptr, "Veskaral router console - 127.0.0.1")) {
-                char text[512] = "";
+    Waited shown;
+    std::thread reader([&] {
+        shown = waitFor("the console window with its text", [&] {
+            HWND window = FindWindowA(nullptr, "Veskaral router console - 127.0.0.1");
+            char text[512] = "";
+            if (window && IsWindowVisible(window))
                 GetDlgItemTextA(window, 100, text, sizeof text);
-                seen = text;
-            }
-            Sleep(50);
-        }
+            seen = text;
+            return !seen.empty();
+        });
     });
     SetEnvironmentVariableA("TARSEL_DEMO_CLOSE_AFTER", "1");
     const DWORD start = GetTickCount();
@@ -51,7 +53,7 @@ TEST(DemoPlugins, ConsoleShowsAddressAndLoginAndClosesByItself) {
     EXPECT_EQ(0, result);
     EXPECT_GE(took, 900u);
     EXPECT_LT(took, 10000u);
-    EXPECT_EQ(0u, seen.find("Connected to 127.0.0.1 as admin\r\n")) << seen;
+    EXPECT_EQ(0u, seen.find("Connected to 127.0.0.1 as admin\r\n")) << seen << "; " << shown.message();
     EXPECT_EQ(std::string::npos, seen.find("secret"));
 }
 

@@ -6,8 +6,12 @@ start_demo_router() {
   shift 2
   python3 demo/router.py --port 0 --folder "$site" --port-file "$work/port" "$@" &
   router_pid=$!
-  for _ in $(seq 100); do [ -s "$work/port" ] && break; sleep 0.1; done
-  [ -s "$work/port" ] || { echo "the demo router did not start" >&2; return 1; }
+  for _ in $(seq 300); do
+    [ -s "$work/port" ] && break
+    kill -0 "$router_pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  [ -s "$work/port" ] || { echo "the demo router wrote no port file within 30 s" >&2; return 1; }
   port=$(cat "$work/port")
 }
 

@@ -97,6 +97,11 @@ class RouterHandler(http.server.BaseHTTPRequestHandler):
         options = self.server.options
         if self.path == "/tarsel":
             time.sleep(options.index_delay)
+            if options.index_hold:
+                # Held until the test has seen what it waits for; bounded, so that no client hangs.
+                end = time.monotonic() + 120
+                while not os.path.exists(options.index_hold) and time.monotonic() < end:
+                    time.sleep(0.05)
             if options.index_status != 200:
                 self.respond(options.index_status, b"", "text/plain")
                 return
@@ -142,6 +147,7 @@ def parse_options(argv):
                         help="HTTP status of /tarsel, e.g. 404 to make the index fail")
     parser.add_argument("--index-delay", type=float, default=0,
                         help="seconds to wait before answering the index request")
+    parser.add_argument("--index-hold", help="answer the index request only once this file exists")
     parser.add_argument("--index-file", help="serve this file as the index instead of building it")
     parser.add_argument("--rate", type=int, default=0,
                         help="bytes per second for plugin downloads (0 = unthrottled)")

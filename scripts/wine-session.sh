@@ -9,7 +9,12 @@ if [ -z "${DISPLAY:-}" ] || ! xdpyinfo >/dev/null 2>&1; then
     Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp </dev/null >/dev/null 2>&1 &
     tarsel_xvfb_pid=$!
     export DISPLAY=":$n"
-    for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+    # Up once it answers; a display taken by someone else ends our server at once.
+    for _ in $(seq 300); do
+      xdpyinfo >/dev/null 2>&1 && break
+      kill -0 "$tarsel_xvfb_pid" 2>/dev/null || break
+      sleep 0.1
+    done
     xdpyinfo >/dev/null 2>&1 && break
     kill "$tarsel_xvfb_pid" 2>/dev/null || true
     unset DISPLAY
@@ -39,7 +44,9 @@ mkdir -p "$WINEPREFIX"
 timeout -k 5 7200 /usr/lib/wine/wineserver64 -p </dev/null >/dev/null 2>&1 &
 # The server is up once its socket, named after the prefix's device and inode, exists.
 tarsel_server_dir=$(printf 'server-%x-%x' $(stat -c '%d %i' "$WINEPREFIX"))
-for _ in $(seq 50); do compgen -G "/tmp/*wine*/$tarsel_server_dir/socket" >/dev/null && break; sleep 0.1; done
+for _ in $(seq 300); do compgen -G "/tmp/*wine*/$tarsel_server_dir/socket" >/dev/null && break; sleep 0.1; done
+compgen -G "/tmp/*wine*/$tarsel_server_dir/socket" >/dev/null ||
+  echo "wine-session: no wineserver socket for $WINEPREFIX after 30 s; wine will start its own" >&2
 timeout 300 /usr/lib/wine/wine64 wineboot -i </dev/null >/dev/null 2>&1 || true
 [ -e "$WINEPREFIX/drive_c" ] && [ $tarsel_own_prefix = yes ] && echo "$tarsel_wine_kind" > "$WINEPREFIX/.made-with"
 # Wine's own fonts (Marlett draws the caption buttons) come in Debian's fonts-wine, outside the

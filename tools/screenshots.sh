@@ -82,7 +82,13 @@ shoot_progress() {
     > "$work/tarsel.out" 2>&1 &
   tarsel_pid=$!
   await "progress dialog" 60 "$progress_caption" 205
-  sleep 3
+  # Until the time left has been reckoned: by then the bar and the rate have moved.
+  local waited=0 left=""
+  until left=$(boxwatch --timeout 10 text "$progress_caption" 205) && [ -n "$left" ]; do
+    waited=$((waited + 1))
+    [ $waited -lt 120 ] || { echo "the progress dialog showed no time left within 60 s" >&2; exit 1; }
+    sleep 0.5
+  done
   shoot "$progress_caption" "$1"
 }
 
@@ -90,7 +96,7 @@ shoot_progress "$out/progress.png"
 
 console_caption="Veskaral router console - 127.0.0.1"
 await "demo plugin's window" 120 "$console_caption" 100
-sleep 1
+sleep 1  # drawn: nothing tells another program when a window has finished painting
 shoot "$console_caption" "$out/console.png"
 
 wait "$tarsel_pid" || true
@@ -132,10 +138,12 @@ shoot_connect() {
   WINE_TIMEOUT=120 tools/wine-run "$build/bin/tarsel.exe" > "$work/tarsel.out" 2>&1 &
   tarsel_pid=$!
   await "connect dialog" 60 "$connect_caption" 200
-  sleep 1
+  sleep 1  # drawn: nothing tells another program when a window has finished painting
   if [ -n "$menu" ]; then
+    boxwatch --timeout 60 active "$connect_caption" >/dev/null
     xdotool key alt+t
-    sleep 1
+    boxwatch --timeout 60 menu >/dev/null || { echo "the Tools menu did not open" >&2; exit 1; }
+    sleep 0.5  # drawn
     # The menu is a window of its own: take the screen around the dialog.
     local x y w h
     eval "$(xwininfo -name "$connect_caption" | awk '/Absolute upper-left X/ {print "x=" $4}
@@ -143,7 +151,7 @@ shoot_connect() {
     import -display "$DISPLAY" -window root -crop "$((w + 160))x$((h + 40))+$x+$y" +repage "$file"
     echo "wrote $file"
     xdotool key Escape
-    sleep 0.5
+    sleep 0.5  # the menu closes before the dialog is asked to
   else
     shoot "$connect_caption" "$file"
   fi

@@ -12,6 +12,7 @@
 #include "base/MessagePump.h"
 #include "base/Stop.h"
 #include "tests/support/TestServer.h"
+#include "tests/support/Wait.h"
 #include "ui/resource.h"
 
 namespace {
@@ -60,16 +61,18 @@ TEST(ConnectionAttemptTest, BadPortsAreReportedWithTheTextAfterTheFirstColon) {
 }
 
 // A router that does not answer: the progress window opens after a moment, on the current step, and
-// its Close ends the attempt.
+// its Close ends the attempt. The window counts once it is shown: the system finds a dialog by its
+// caption before its initialisation has set the status.
 TEST(ConnectionAttemptTest, ASlowRouterGetsTheProgressWindowOnTheCurrentStep) {
     std::string status = "(no window)";
-    TestServer stalling([&status](SOCKET client, const std::string&) {
+    Waited shown;
+    TestServer stalling([&](SOCKET client, const std::string&) {
         HWND window = nullptr;
-        for (int i = 0; i < 1000 && !window; ++i) {
-            Sleep(10);
+        shown = waitFor("the progress window shown", [&] {
             window = FindWindowA("#32770", "Veskaral tarsel");
-        }
-        if (window) {
+            return window && IsWindowVisible(window);
+        });
+        if (shown) {
             char text[256] = "";
             GetDlgItemTextA(window, IDC_STATUS, text, sizeof text);
             status = text;
@@ -83,7 +86,8 @@ TEST(ConnectionAttemptTest, ASlowRouterGetsTheProgressWindowOnTheCurrentStep) {
     });
     ConnectionValues values;
     std::snprintf(values.address, sizeof values.address, "127.0.0.1:%u", static_cast<unsigned>(stalling.port()));
-    EXPECT_THROW(runAttempt(values), Stop);
+    EXPECT_THROW(runAttempt(values), Stop) << shown.message();
+    EXPECT_TRUE(shown) << shown.message();
     EXPECT_EQ("Connecting to IP: 127.0.0.1 (port " + std::to_string(stalling.port()) + ")...", status);
     EXPECT_EQ(nullptr, currentModeless);
 }

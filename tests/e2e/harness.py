@@ -106,14 +106,17 @@ class Router:
                                       "--folder", folder, "--version", version, "--log", self.log] + list(extra),
                                      stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self.port = None
-        for _ in range(100):
+
+        def listening():
+            if self.proc.poll() is not None:
+                raise AssertionError("the demo router ended at its start, status %d" % self.proc.returncode)
             if os.path.exists(self.port_file):
                 with open(self.port_file) as f:
                     text = f.read().strip()
                 if text:
                     self.port = int(text)
-                    break
-            time.sleep(0.1)
+            return self.port is not None
+        wait_for(listening, "the demo router's port file")
 
     def requests(self):
         if not os.path.exists(self.log):
@@ -158,12 +161,16 @@ http {
         self.proc = subprocess.Popen(["nginx", "-p", self.dir, "-c", conf, "-e", os.path.join(self.dir, "stderr.log")],
                                      stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         import socket
-        for _ in range(100):
+
+        def listening():
+            if self.proc.poll() is not None:
+                raise AssertionError("nginx ended at its start, status %d" % self.proc.returncode)
             try:
                 socket.create_connection(("127.0.0.1", self.port), timeout=1).close()
-                break
+                return True
             except OSError:
-                time.sleep(0.1)
+                return False
+        wait_for(listening, "nginx to listen on port %d" % self.port)
 
     def requests(self):
         path = os.path.join(self.dir, "access.log")
@@ -223,7 +230,8 @@ class TarselCase(unittest.TestCase):
         canceller = start_wine(["boxwatch.exe", "--timeout", "60", "esc", CONNECT_CAPTION])
         status, out = self.tarsel(*args, timeout=timeout, cwd=cwd)
         _, text = finish(watcher)
-        self.assertEqual(0, finish(canceller)[0], "no connect dialog after the error box")
+        cancelled, said = finish(canceller)
+        self.assertEqual(0, cancelled, "no connect dialog after the error box: " + said)
         return status, out, text.rstrip("\r\n")
 
     def settings_file(self):
@@ -257,13 +265,22 @@ def kill_program(proc):
                 os.kill(int(child), signal.SIGKILL)
 
 
-def wait_for(condition, timeout=60):
-    end = time.time() + timeout
-    while time.time() < end:
-        if condition():
-            return True
+def wait_for(condition, what="the condition", timeout=60):
+    """Polls until condition() holds; fails the test naming what it waited for, and how long."""
+    start = time.monotonic()
+    while not condition():
+        if time.monotonic() - start > timeout:
+            raise AssertionError("waited %.1f s for %s" % (time.monotonic() - start, what))
         time.sleep(0.1)
-    return False
+    return True
+
+
+def watch(*args):
+    """Runs boxwatch to its end; its time-out, which names the window and the wait, fails the test."""
+    status, out = wine(["boxwatch.exe"] + list(args), timeout=120)
+    if status != 0:
+        raise AssertionError(out.strip() or "boxwatch %s: status %d" % (" ".join(args), status))
+    return out.rstrip("\n")
 
 
 # The resolver refuses this name itself (empty label), so no query leaves the machine.

@@ -64,7 +64,7 @@ class CacheTrustTest(TarselCase):
         # (its output reaches the file in large writes, so the file may still be empty).
         def downloading():
             return partial_download() and any(r.startswith("GET /tarsel/") for r in slow.requests())
-        self.assertTrue(wait_for(downloading), "no download started")
+        wait_for(downloading, "a download to start")
         kill_program(tarsel)
         finish(tarsel)
         self.assertEqual(1, len(partial_download()))

@@ -26,25 +26,28 @@ class Screen:
         time.sleep(0.8)  # never two clicks close enough to count as a double-click
 
     def wait(self, caption):
-        status, _ = wine(["boxwatch.exe", "--timeout", "60", "text", caption, "1"])
-        assert status == 0, "no window " + caption
-        time.sleep(0.5)  # activated and focused
+        """Until the window is shown and active, so that keys typed next reach it."""
+        watch("--timeout", "60", "active", caption)
 
     def text(self, control, caption=CONNECT_CAPTION):
-        return wine(["boxwatch.exe", "--timeout", "30", "text", caption, str(control)])[1].rstrip("\n")
+        return watch("--timeout", "60", "text", caption, str(control))
 
     def wait_text(self, control, expected, caption=CONNECT_CAPTION):
-        text = None
-        for _ in range(20):
-            text = self.text(control, caption)
-            if text == expected:
-                break
-            time.sleep(0.25)
-        return text
+        """The control's text once it is the expected one, or the last one seen after 20 s."""
+        seen = [None]
+
+        def shows():
+            seen[0] = self.text(control, caption)
+            return seen[0] == expected
+        try:
+            wait_for(shows, "control %d to read %r" % (control, expected), timeout=20)
+        except AssertionError:
+            if seen[0] is None:
+                raise  # no window at all: boxwatch's own words
+        return seen[0]  # else the caller's comparison shows what it read instead
 
     def rect(self, control):
-        _, out = wine(["boxwatch.exe", "--timeout", "30", "rect", CONNECT_CAPTION, str(control)])
-        return [int(n) for n in out.split()]
+        return [int(n) for n in watch("--timeout", "60", "rect", CONNECT_CAPTION, str(control)).split()]
 
 
 ADDRESS, LOGIN, PASSWORD, NOTE, LIST = 200, 201, 202, 218, 213
@@ -172,7 +175,7 @@ class ConnectDialogTest(TarselCase):
     def choose(self, item):
         """Opens the Tools menu from the keyboard and picks the item at that position (1 to 5)."""
         self.screen.keys("alt+t")
-        time.sleep(0.5)
+        watch("--timeout", "60", "menu")
         self.screen.keys(*(["Down"] * (item - (1 if item > 3 else 0))), "Return")
 
     def file_dialog(self, caption, path):

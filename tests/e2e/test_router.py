@@ -53,18 +53,18 @@ class RouterTest(TarselCase):
 
     def test_the_index_missing_on_the_router_is_reported_once_the_progress_window_is_gone(self):
         make_site(self.site, {"panel.dll.gz": "withrun.dll"})
-        # Slow enough for the progress window to open first.
-        router = self.router(extra=["--index-status", "404", "--index-delay", "5"])
+        # The index waits until the progress window has opened.
+        hold = os.path.join(self.work, "answer-index")
+        router = self.router(extra=["--index-status", "404", "--index-hold", hold])
         tarsel = start_wine(["tarsel.exe", "127.0.0.1:%d" % router.port, "admin", "pw"], env=self.env)
-        self.assertEqual(0, wine(["boxwatch.exe", "--timeout", "5", "text", "Veskaral tarsel", "203"])[0])
-        status, text = wine(["boxwatch.exe", "--timeout", "60", "text", ERROR_CAPTION, "65535"])
-        self.assertEqual(0, status)
+        watch("--timeout", "60", "text", "Veskaral tarsel", "203")
+        open(hold, "w").close()
         self.assertEqual("Could not fetch /tarsel from 127.0.0.1 (port %d): Not Found" % router.port,
-                         text.rstrip("\r\n"))
+                         watch("--timeout", "60", "text", ERROR_CAPTION, "65535").rstrip("\r"))
         status, text = wine(["boxwatch.exe", "--timeout", "0", "text", "Veskaral tarsel", "203"])
         self.assertEqual(2, status, "progress window still open: " + text)
-        self.assertEqual(0, wine(["boxwatch.exe", "--timeout", "10", "box", ERROR_CAPTION])[0])
-        self.assertEqual(0, wine(["boxwatch.exe", "--timeout", "60", "esc", CONNECT_CAPTION])[0])
+        watch("--timeout", "60", "box", ERROR_CAPTION)
+        watch("--timeout", "60", "esc", CONNECT_CAPTION)
         self.assertEqual(1, finish(tarsel)[0])
 
     def test_no_plugin_with_run_is_fatal(self):
@@ -82,8 +82,8 @@ class RouterTest(TarselCase):
         router = self.router(extra=["--rate", "4000"])
         watcher = start_wine(["boxwatch.exe"] + BOXWATCH_CLOSE_PROGRESS)
         status, out = self.tarsel("127.0.0.1:%d" % router.port, "admin", "pw")
-        watcher_status, _ = finish(watcher)
-        self.assertEqual(0, watcher_status)
+        watcher_status, said = finish(watcher)
+        self.assertEqual(0, watcher_status, said)
         self.assertEqual(1, status, out)
         self.assertIn("loading panel.dll.gz", out)
         self.assertNotIn("linking", out)

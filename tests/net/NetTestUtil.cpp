@@ -2,7 +2,7 @@
 
 #include "base/Handles.h"
 
-int HiddenWindow::dispatched[2];
+volatile LONG HiddenWindow::dispatched[2];
 
 namespace {
 LRESULT CALLBACK countingProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {

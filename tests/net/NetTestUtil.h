@@ -39,7 +39,7 @@ public:
     HiddenWindow();
     ~HiddenWindow();
     HWND hwnd = nullptr;
-    static int dispatched[2];  // [0]: kPing, [1]: WM_USER + 1
+    static volatile LONG dispatched[2];  // [0]: kPing, [1]: WM_USER + 1
     static const UINT kPing = WM_USER + 5;
 };
 

@@ -9,6 +9,7 @@
 #include "net/WebFetcher.h"
 #include "base/MessagePump.h"
 #include "tests/net/NetTestUtil.h"
+#include "tests/support/Wait.h"
 
 namespace {
 
@@ -94,8 +95,7 @@ TEST(WebFetcher, LongPathsAreCutInTheMessageAndRefusedBeforeSending) {
     // Refused before connecting: not a connection failure, and the server sees no third request.
     EXPECT_EQ(failureOf([&] { fetcher.fetch(loopback(), server.port(), tooLong.c_str()); }).substr(0, 18),
               "Could not fetch /x");
-    Sleep(50);
-    EXPECT_EQ(server.requests().size(), 2u);
+    EXPECT_EQ(server.settledRequests().size(), 2u);
 }
 
 TEST(WebFetcher, ObjectIsReusable) {
@@ -110,15 +110,17 @@ TEST(WebFetcher, ObjectIsReusable) {
 // Window messages keep flowing while the server stalls: the dialogs stay live during a fetch.
 TEST(WebFetcher, PumpsMessagesWhileWaiting) {
     HiddenWindow window;
+    Waited pumped;
     TestServer server([&](SOCKET client, const std::string&) {
         PostMessageA(window.hwnd, HiddenWindow::kPing, 0, 0);
-        Sleep(300);
+        pumped = waitFor("the message dispatched before the answer",
+                         [] { return HiddenWindow::dispatched[0] == 1; });
         sendAll(client, okResponse("late"));
     });
     RecordingFetcher fetcher;
     fetcher.fetch(loopback(), server.port(), "/p");
     EXPECT_EQ(fetcher.body(), "late");
-    EXPECT_EQ(HiddenWindow::dispatched[0], 1);
+    EXPECT_TRUE(pumped) << pumped.message();
 }
 
 struct Lookup {

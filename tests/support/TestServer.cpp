@@ -15,6 +15,8 @@ constexpr auto kDrainWait = std::chrono::seconds(5);
 constexpr size_t kMaxRequest = 64 * 1024;
 
 constexpr int kSendWaitMs = 5000;
+constexpr auto kSettleWait = std::chrono::seconds(30);
+const char kSettleLine[] = "SETTLE / HTTP/1.0";
 
 bool readable(SOCKET s, int ms) {
     fd_set set;
@@ -93,6 +95,30 @@ std::vector<std::string> TestServer::rawRequests() const {
     return rawRequests_;
 }
 
+std::vector<std::string> TestServer::settledRequests() {
+    SOCKET probe = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(port_);
+    const std::string request = std::string(kSettleLine) + "\r\n\r\n";
+    if (connect(probe, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || !sendAll(probe, request))
+        throw std::runtime_error("test server: cannot reach it to settle its requests");
+    const auto deadline = std::chrono::steady_clock::now() + kSettleWait;
+    std::vector<std::string> seen;
+    for (;;) {
+        seen = requests();
+        if (!seen.empty() && seen.back() == kSettleLine)
+            break;
+        if (std::chrono::steady_clock::now() > deadline)
+            throw std::runtime_error("test server: its own request not served within 30 s");
+        Sleep(kPollMs);
+    }
+    closesocket(probe);
+    seen.pop_back();
+    return seen;
+}
+
 void TestServer::serve() {
     while (!stopping_) {
         if (!readable(listener_, kPollMs))
@@ -128,7 +154,7 @@ void TestServer::serveOne(SOCKET client) {
         requests_.push_back(line);
         rawRequests_.push_back(request);
     }
-    if (!request.empty() && handler_) {
+    if (!request.empty() && handler_ && line != kSettleLine) {
         try {
             handler_(client, line);
         } catch (...) {

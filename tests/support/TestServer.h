@@ -25,6 +25,9 @@ public:
 
     uint16_t port() const;                      // host order
     std::vector<std::string> requests() const;  // request lines seen so far, in order (thread-safe)
+    // The request lines of every connection made before this call, once the server has taken them
+    // all: it serves in order, so it asks with a connection of its own and waits (bounded) for that.
+    std::vector<std::string> settledRequests();
     // The whole request of each connection (request line, header lines, empty line), as received.
     std::vector<std::string> rawRequests() const;
 

@@ -13,6 +13,7 @@
 #include "base/Stop.h"
 #include "net/WebFetcher.h"
 #include "tests/support/TestServer.h"
+#include "tests/support/Wait.h"
 #include "ui/ProgressBar.h"
 #include "ui/resource.h"
 
@@ -238,10 +239,10 @@ bool stopsFromPolling(HWND window, const char* way) {
     else
         PostMessageA(window, WM_KEYDOWN, VK_ESCAPE, 0);
     try {
-        for (int i = 0; i < 500; ++i) {
+        waitFor("", [] {
             pollMessages();
-            Sleep(10);
-        }
+            return false;
+        });
     } catch (const Stop&) {
         return true;
     }
@@ -252,7 +253,7 @@ TEST(ProgressExit, CloseEscAndCloseBoxStopFromThePump) {
     for (const char* way : {"button", "command", "esc", "closebox"}) {
         ProgressBar progress;
         ASSERT_TRUE(progress.showModeless());
-        EXPECT_TRUE(stopsFromPolling(progress.hwnd, way)) << way;
+        EXPECT_TRUE(stopsFromPolling(progress.hwnd, way)) << way << ": no stop within " << kWaitBoundMs << " ms";
     }
 }
 
