@@ -3,7 +3,6 @@
 #include <windows.h>
 
 #include <cstdio>
-#include <cstring>
 #include <memory>
 
 #include "base/Exception.h"
@@ -14,6 +13,11 @@
 #include "plugins/LinkLibrary.h"
 #include "plugins/PlainFileName.h"
 #include "plugins/PluginIndex.h"
+
+namespace {
+// Far longer than a copy takes from closing a download to giving it its name.
+constexpr unsigned kUnlockedMarginSeconds = 600;
+}  // namespace
 
 DllLoader::~DllLoader() {
     while (entries) {
@@ -59,7 +63,8 @@ void DllLoader::check(const std::function<void()>& waiting) {
     if (!entries)
         return;
     const char* path = useFolder(waiting);
-    removeLeftoverTemporaryFiles(path);
+    // Without the lock another copy may be between closing its download and moving it into place.
+    removeLeftoverTemporaryFiles(path, folder.locked() ? 0 : kUnlockedMarginSeconds);
     for (PluginEntry* e = entries; e; e = e->next)
         e->current = e->isCurrent(path);
 }

@@ -21,6 +21,8 @@ public:
     bool entered() const { return path_[0] != '\0'; }
     // The folder as an absolute path; empty before enter.
     const char* path() const { return path_; }
+    // Other copies of the program are kept out; false when the lock could not be had.
+    bool locked() const { return lock.held(); }
     // Lets other copies of the program in: once the libraries are linked, nothing writes here.
     void releaseLock() { lock.release(); }
 

@@ -1,7 +1,5 @@
 #include "ui/OwnLook.h"
 
-#include <commctrl.h>
-
 #include "base/MessagePump.h"
 
 namespace {
@@ -36,23 +34,9 @@ SetThreadDpi setThreadDpi() {
 
 }  // namespace
 
-// The classes of version 6 are registered under their own names once its library is loaded in the
-// look; the system does not always load it by itself for a window of such a class.
-void registerClasses() {
-    static const bool registered = [] {
-        using Init = BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*);
-        const auto init = commonControls<Init>("InitCommonControlsEx");
-        const INITCOMMONCONTROLSEX classes = {sizeof classes, ICC_WIN95_CLASSES | ICC_STANDARD_CLASSES};
-        return init && init(&classes);
-    }();
-    (void)registered;
-}
-
 OwnLook::OwnLook() {
     const HANDLE context = lookContext();
     activated = context != INVALID_HANDLE_VALUE && ActivateActCtx(context, &cookie);
-    if (activated)
-        registerClasses();
     if (const SetThreadDpi setDpi = setThreadDpi()) {
         // Per-monitor v2 arrived in Windows 10 1703; the system's DPI is the next best.
         previousDpi = setDpi(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2);
