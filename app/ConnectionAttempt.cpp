@@ -69,10 +69,11 @@ void runAttempt(ConnectionValues& values) {
     loader.download(address, values.port, &progress);
 
     progress.showStarting();
-    // A plugin's library initialisation runs in the process as the plugins expect it.
+    // A plugin's library initialisation runs in the process as the plugins expect it, and a window
+    // of ours that opened from there would not have its look.
+    showProgress.withdraw();
     look.leave();
     loader.link();
-    showProgress.withdraw();
     progress.destroy();
 
     pruneStaleVersions();
