@@ -6,8 +6,12 @@
 
 #include "app/ConnectionAttempt.h"
 #include "ui/ConnectDialog.h"
+#include "ui/OwnLook.h"
 
-void showError(const char* text) { MessageBoxA(nullptr, text, TARSEL_ERROR_CAPTION, MB_OK | MB_ICONERROR); }
+void showError(const char* text) {
+    OwnLook look;
+    MessageBoxA(nullptr, text, TARSEL_ERROR_CAPTION, MB_OK | MB_ICONERROR);
+}
 
 namespace {
 void preset(std::optional<std::string>& field, const char* text) {
@@ -20,7 +24,10 @@ void takeBack(char (&target)[ConnectionValues::kTextSize], const std::optional<s
 }
 }  // namespace
 
-INT_PTR AttemptLoop::ask(ConnectDialog& dialog) { return dialog.runModal(); }
+INT_PTR AttemptLoop::ask(ConnectDialog& dialog) {
+    OwnLook look;
+    return dialog.runModal();
+}
 void AttemptLoop::attempt(ConnectionValues& values) { runAttempt(values); }
 void AttemptLoop::report(const char* text) { showError(text); }
 

@@ -9,11 +9,38 @@
 #include "plugins/LinkLibrary.h"
 #include "base/MessagePump.h"
 
+namespace {
+// The standard handles as the process got them, while it is attached to its parent's console.
+struct AttachedConsole {
+    bool attached = false;
+    HANDLE input = nullptr, output = nullptr, error = nullptr;
+} console;
+}  // namespace
+
 void routeDiagnostics() {
     HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
-    if ((out == nullptr || out == INVALID_HANDLE_VALUE) && AttachConsole(ATTACH_PARENT_PROCESS))
-        std::freopen("CONOUT$", "w", stdout);
+    if (out == nullptr || out == INVALID_HANDLE_VALUE) {
+        console.input = GetStdHandle(STD_INPUT_HANDLE);
+        console.output = out;
+        console.error = GetStdHandle(STD_ERROR_HANDLE);
+        console.attached = AttachConsole(ATTACH_PARENT_PROCESS) != 0;
+        if (console.attached)
+            std::freopen("CONOUT$", "w", stdout);
+    }
     std::setvbuf(stdout, nullptr, _IONBF, 0);
+}
+
+void releaseConsole() {
+    if (!console.attached)
+        return;
+    console.attached = false;
+    std::fflush(stdout);
+    // What is printed from here on goes nowhere, as in a process that never had the console.
+    std::freopen("NUL", "w", stdout);
+    FreeConsole();
+    SetStdHandle(STD_INPUT_HANDLE, console.input);
+    SetStdHandle(STD_OUTPUT_HANDLE, console.output);
+    SetStdHandle(STD_ERROR_HANDLE, console.error);
 }
 
 void startUp(HINSTANCE instance, ConnectionValues& values) {

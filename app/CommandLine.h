@@ -6,6 +6,9 @@
 // Makes printf lines reach the caller although this is a GUI program, unbuffered so that none is
 // lost when a plugin or the process ends abruptly.
 void routeDiagnostics();
+// Detaches from the console that routeDiagnostics attached to, if it did, before the plugins run: a
+// console of theirs, and its closing, are then theirs alone. The diagnostics stop here.
+void releaseConsole();
 
 // Keeps the instance, starts Windows Sockets 1.1 and the common controls.
 void startUp(HINSTANCE instance, ConnectionValues& values);

@@ -7,9 +7,11 @@
 
 #include "base/Exception.h"
 #include "base/MessagePump.h"
+#include "app/CommandLine.h"
 #include "app/PortText.h"
 #include "plugins/StaleVersions.h"
 #include "plugins/DllLoader.h"
+#include "ui/OwnLook.h"
 #include "ui/ProgressBar.h"
 
 namespace {
@@ -27,10 +29,14 @@ void runAttempt(ConnectionValues& values) {
 
     if (values.directEntry) {
         WSACleanup();
+        releaseConsole();
         values.directEntry(values.instance, values.host, values.login, values.password);
         return;
     }
 
+    // The progress window's look, until the plugins' libraries load. Declared first, so that on an
+    // error it goes last.
+    OwnLook look;
     // Declared before the loader so that on an error the loader goes first and the window closes
     // before the message.
     ProgressBar progress;
@@ -63,11 +69,14 @@ void runAttempt(ConnectionValues& values) {
     loader.download(address, values.port, &progress);
 
     progress.showStarting();
-    loader.link();
+    // A plugin's library initialisation runs in the process as the plugins expect it, and a window
+    // of ours that opened from there would not have its look.
     showProgress.withdraw();
+    look.leave();
+    loader.link();
     progress.destroy();
 
     pruneStaleVersions();
     WSACleanup();
-    loader.start(address, values.login, values.password);
+    loader.start(address, values.login, values.password, releaseConsole);
 }

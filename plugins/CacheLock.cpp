@@ -1,5 +1,7 @@
 #include "plugins/CacheLock.h"
 
+#include <cstdio>
+
 #include "base/MessagePump.h"
 #include "base/Path.h"
 #include "plugins/PlainFileName.h"
@@ -17,13 +19,14 @@ CacheLock::Result CacheLock::open(const char* folder) {
     release();
     if (!joinPath(path, sizeof path, folder, kCacheLockName)) {
         path[0] = '\0';
+        error = ERROR_FILENAME_EXCED_RANGE;
         return Result::Failed;
     }
     file.reset(CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
                            FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED, nullptr));
     if (file)
         return Result::Owned;
-    const DWORD error = GetLastError();
+    error = GetLastError();
     path[0] = '\0';
     if (error == ERROR_SHARING_VIOLATION)
         return Result::Busy;
@@ -35,10 +38,15 @@ bool CacheLock::acquire(const char* folder, const std::function<void()>& waiting
     int denied = 0;
     for (;;) {
         const Result result = open(folder);
-        if (result == Result::Owned || result == Result::Failed ||
-            (result == Result::Denied && ++denied > kDeniedRetries))
-            return result == Result::Owned;
-        if (!told && waiting) {
+        if (result == Result::Owned)
+            return true;
+        // Not another copy: a lock file or folder that is read-only, say. Waiting would not help, and
+        // the cached plugins are still of use.
+        if (result == Result::Failed || (result == Result::Denied && ++denied > kDeniedRetries)) {
+            std::printf("couldn't lock %s error=%lu\n", folder, static_cast<unsigned long>(error));
+            return false;
+        }
+        if (result == Result::Busy && !told && waiting) {
             told = true;
             waiting();
         }

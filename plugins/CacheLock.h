@@ -19,7 +19,8 @@ public:
 
     // Waits, with window messages handled, until this process owns `folder`; `waiting`, when given,
     // is called once as soon as another copy is found to own it. A copy that ended, however, hands it
-    // on. False when the lock file cannot be made at all.
+    // on. False, after a line saying why, when the lock file cannot be opened for any other reason:
+    // the caller then goes on without it.
     bool acquire(const char* folder, const std::function<void()>& waiting = {});
     // Takes `folder` only when no other copy owns it.
     bool tryAcquire(const char* folder);
@@ -33,4 +34,5 @@ private:
 
     FileHandle file;
     char path[512] = "";
+    DWORD error = 0;  // why the last open failed
 };

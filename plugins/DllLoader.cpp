@@ -3,21 +3,21 @@
 #include <windows.h>
 
 #include <cstdio>
-#include <cstring>
 #include <memory>
 
-#include "base/AppFolders.h"
 #include "base/Exception.h"
-#include "base/Handles.h"
 #include "base/MessagePump.h"
-#include "base/Path.h"
 #include "base/Product.h"
 #include "base/Stop.h"
 #include "base/TemporaryFile.h"
-#include "plugins/CacheDirectory.h"
 #include "plugins/LinkLibrary.h"
 #include "plugins/PlainFileName.h"
 #include "plugins/PluginIndex.h"
+
+namespace {
+// Far longer than a copy takes from closing a download to giving it its name.
+constexpr unsigned kUnlockedMarginSeconds = 600;
+}  // namespace
 
 DllLoader::~DllLoader() {
     while (entries) {
@@ -34,58 +34,39 @@ void DllLoader::fetch(uint32_t address, uint16_t port) {
         auto parsed = std::make_unique<PluginEntry>();
         if (!parsed->parse(line))
             return;  // a refused name has said so
-        if (sharesStamp(*parsed)) {
-            parsed->refuse();
-            return;
-        }
+        markSharedStamp(*parsed);
         std::printf("DLL %s ver=%s size=%u\n", parsed->file, parsed->version, parsed->size);
         parsed->next = entries;
         entries = parsed.release();
     });
 }
 
-// Two entries with one stamp would vouch for each other's library.
-bool DllLoader::sharesStamp(const PluginEntry& added) const {
+// Two names before the same first dot ("ui.dll", "ui.res") have one stamp, which then names each file.
+void DllLoader::markSharedStamp(PluginEntry& added) {
     char stamp[48];
     added.stampPath(stamp, sizeof stamp);
-    for (const PluginEntry* e = entries; e; e = e->next) {
+    for (PluginEntry* e = entries; e; e = e->next) {
         char other[sizeof stamp];
         e->stampPath(other, sizeof other);
         if (sameFileName(stamp, other))
-            return true;
+            added.sharedStamp = e->sharedStamp = true;
     }
-    return false;
 }
 
-void DllLoader::enterVersionFolder(const std::function<void()>& waiting) {
-    const char* version = entries->version;
-    const std::string made = versionFolder(version);
-    if (made.empty()) {
-        const std::string root = cacheRoot();
-        if (root.empty())
-            throw Exception("Could not use the plugin cache: no application data folder");
-        throw Exception::format("Could not use the plugin cache %s\\%s", root.c_str(), version);
-    }
-    char full[sizeof folder];
-    const DWORD length = GetFullPathNameA(made.c_str(), sizeof full, full, nullptr);
-    const DWORD attributes = length > 0 && length < sizeof full ? GetFileAttributesA(full) : INVALID_FILE_ATTRIBUTES;
-    // A file of that name, a folder that could not be made, or one that cannot be entered.
-    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY) || !libraryFolder.enter(full))
-        throw Exception::format("Could not use the plugin cache %s", made.c_str());
-    if (!lock.held() || std::strcmp(full, folder) != 0) {
-        std::snprintf(folder, sizeof folder, "%s", full);
-        if (!lock.acquire(folder, waiting))
-            throw Exception::format("Could not use the plugin cache %s", folder);
-    }
+const char* DllLoader::useFolder(const std::function<void()>& waiting) {
+    if (!folder.entered())
+        folder.enter(entries->version, waiting);
+    return folder.path();
 }
 
 void DllLoader::check(const std::function<void()>& waiting) {
     if (!entries)
         return;
-    enterVersionFolder(waiting);
-    removeLeftoverTemporaryFiles(folder);
+    const char* path = useFolder(waiting);
+    // Without the lock another copy may be between closing its download and moving it into place.
+    removeLeftoverTemporaryFiles(path, folder.locked() ? 0 : kUnlockedMarginSeconds);
     for (PluginEntry* e = entries; e; e = e->next)
-        e->current = e->isCurrent(folder);
+        e->current = e->isCurrent(path);
 }
 
 uint32_t DllLoader::pendingBytes() const {
@@ -100,31 +81,31 @@ uint32_t DllLoader::pendingBytes() const {
 void DllLoader::download(uint32_t address, uint16_t port, FetcherListener* listener) {
     if (!entries)
         return;
-    enterVersionFolder();
+    const char* path = useFolder();
     for (PluginEntry* e = entries; e; e = e->next)
-        e->fetchEntry(folder, address, port, listener);
+        e->fetchEntry(path, address, port, listener);
 }
 
 void DllLoader::link() {
     if (!entries)
         return;
-    enterVersionFolder();
-    // Later links overwrite earlier ones, and the list runs backwards through the index.
+    const char* path = useFolder();
+    // Later links overwrite earlier ones, and the list runs backwards through the index. One that does
+    // not load stays with its stamp: it may be data for the plugins, or wait for a library of theirs.
     for (PluginEntry* e = entries; e; e = e->next) {
-        bool loaded = false;
-        if (RunFunction run = linkLibrary(folder, e->file, loaded))
+        if (RunFunction run = linkLibrary(path, e->file))
             entry = run;
-        // One that does not load is of no use, and a router could fill the disk with such files.
-        if (!loaded)
-            e->deleteLibrary(folder);
     }
-    lock.release();
+    folder.releaseLock();
 }
 
-void DllLoader::start(uint32_t address, const char* login, const char* password) {
+void DllLoader::start(uint32_t address, const char* login, const char* password,
+                      const std::function<void()>& handOver) {
     if (!entry)
         throw Stop("Missing " TARSEL_TITLE " plugins");
     char dotted[80];
     std::snprintf(dotted, sizeof dotted, "%s", addressText(address));
+    if (handOver)
+        handOver();
     entry(appInstance, dotted, login, password);
 }

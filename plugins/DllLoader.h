@@ -5,10 +5,9 @@
 #include <functional>
 
 #include "net/PageFetcher.h"
-#include "plugins/CacheLock.h"
-#include "plugins/LibrarySearch.h"
 #include "plugins/PluginEntry.h"
 #include "plugins/RunFunction.h"
+#include "plugins/VersionFolder.h"
 
 class DllLoader : public PageFetcher {
 public:
@@ -19,10 +18,10 @@ public:
 
     // Fetches "/tarsel" and puts each accepted line at the front of `entries`. Throws Exception.
     void fetch(uint32_t address, uint16_t port);
-    // Enters the version folder, waits until no other copy of the program works in it, removes
-    // temporary files left by downloads that never ended, and marks the entries whose library and
-    // stamp match. `waiting` is called when another copy is found working in the folder. Throws
-    // Exception when the folder cannot be made or entered.
+    // Enters the version folder (once for the attempt), waits until no other copy of the program
+    // works in it, removes temporary files left by downloads that never ended, and marks the entries
+    // whose library and stamp match. `waiting` is called when another copy is found working in the
+    // folder. Throws Exception when the folder cannot be made or entered.
     void check(const std::function<void()>& waiting = {});
     // Bytes still to download: the sizes of the entries that are not current.
     uint32_t pendingBytes() const;
@@ -30,26 +29,21 @@ public:
     // Throws Exception when a fetch fails or a download is corrupt.
     void download(uint32_t address, uint16_t port, FetcherListener* listener);
     // Loads every entry's library from the version folder; the earliest index line's "run" wins.
-    // A library that does not load is deleted with its stamp, so the next connection downloads it again.
-    // Lets other copies of the program into the folder afterwards.
+    // A file that does not load stays, with its stamp. Lets other copies of the program into the
+    // folder afterwards.
     void link();
-    // Calls "run" with the dotted address, login and password. Without one, raises Stop with the
-    // message that ends the program.
-    void start(uint32_t address, const char* login, const char* password);
+    // Calls "run" with the dotted address, login and password, `handOver` just before. Without one,
+    // raises Stop with the message that ends the program.
+    void start(uint32_t address, const char* login, const char* password,
+               const std::function<void()>& handOver = {});
 
     PluginEntry* entries = nullptr;  // last accepted index line first
     RunFunction entry = nullptr;
 
 private:
-    // Makes the first entry's version folder current and keeps it in `folder` as an absolute path,
-    // owned against other copies of the program. Throws Exception when it cannot be used: nothing
-    // may then be judged, written or linked elsewhere.
-    void enterVersionFolder(const std::function<void()>& waiting = {});
-    bool sharesStamp(const PluginEntry& added) const;
+    // The first entry's version folder, entered the first time it is needed (by check); its path.
+    const char* useFolder(const std::function<void()>& waiting = {});
+    void markSharedStamp(PluginEntry& added);
 
-    char folder[512] = "";
-    CacheLock lock;  // from check to link
-    // Current and searched by name from check until the loader goes: on a failed attempt, the
-    // folder before comes back.
-    LibraryFolder libraryFolder;
+    VersionFolder folder;  // locked from check to link, current until the loader goes
 };

@@ -7,10 +7,9 @@
 
 namespace {
 
-RunFunction load(const char* path, const char* shown, bool& loaded) {
+RunFunction load(const char* path, const char* shown) {
     std::printf("linking %s\n", shown);
     HMODULE library = path ? loadLibraryAt(path) : nullptr;
-    loaded = library != nullptr;
     if (!library) {
         const DWORD error = path ? GetLastError() : ERROR_FILENAME_EXCED_RANGE;
         std::printf("lib %s not loaded error=%ld\n", shown, static_cast<long>(error));
@@ -28,13 +27,12 @@ RunFunction linkLibrary(const char* name) {
     // Absolute, so that the system takes it from the current folder and from nowhere else.
     char path[MAX_PATH];
     const DWORD length = GetFullPathNameA(shown, sizeof path, path, nullptr);
-    bool loaded;
-    return load(length > 0 && length < sizeof path ? path : nullptr, shown, loaded);
+    return load(length > 0 && length < sizeof path ? path : nullptr, shown);
 }
 
-RunFunction linkLibrary(const char* folder, const char* name, bool& loaded) {
+RunFunction linkLibrary(const char* folder, const char* name) {
     char shown[80];
     std::snprintf(shown, sizeof shown, ".\\%s", name);
     char path[512];
-    return load(joinPath(path, sizeof path, folder, name) ? path : nullptr, shown, loaded);
+    return load(joinPath(path, sizeof path, folder, name) ? path : nullptr, shown);
 }

@@ -6,5 +6,5 @@
 // the library did not load or does not export one. Libraries are never unloaded.
 RunFunction linkLibrary(const char* name);
 // The same for `name` inside `folder`, an absolute path, whatever the current directory; the lines
-// still show ".\<name>". `loaded` tells whether the library loaded at all.
-RunFunction linkLibrary(const char* folder, const char* name, bool& loaded);
+// still show ".\<name>".
+RunFunction linkLibrary(const char* folder, const char* name);

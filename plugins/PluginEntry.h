@@ -19,12 +19,10 @@ struct PluginEntry {
     // The stamp's name: `file` up to its first '.', then ".crc"; always terminated within `size`.
     void stampPath(char* buffer, size_t size) const;
     // Creates or truncates the stamp and writes `crc`, then `libraryCrc`, one line each; silent when
-    // the file cannot be opened.
+    // the file cannot be opened. A shared stamp keeps the other files' lines and writes this one's.
     void writeStamp(const char* folder) const;
-    // Removes the stamp, so that the plugin counts as out of date.
+    // Removes the stamp (or, when shared, this file's line), so that the plugin counts as out of date.
     void deleteStamp(const char* folder) const;
-    // Removes the stamp and the library.
-    void deleteLibrary(const char* folder) const;
     // The stamp opens and its first line holds `crc`.
     bool stampMatches(const char* folder) const;
     // Sets `libraryCrc` from the bytes of `file`; false when it cannot be read.
@@ -44,5 +42,6 @@ struct PluginEntry {
     uint32_t crc = 0;         // checksum number of the line, kept in the stamp
     uint32_t libraryCrc = 0;  // CRC-32 of the library's bytes, kept in the stamp beside `crc`
     bool current = false;
+    bool sharedStamp = false;  // another entry's file has the same stamp
     PluginEntry* next = nullptr;
 };

@@ -2,9 +2,11 @@
 
 #include <cstdio>
 #include <memory>
+#include <vector>
 
 #include "base/Handles.h"
 #include "base/Path.h"
+#include "plugins/PlainFileName.h"
 #include "plugins/PluginEntry.h"
 
 namespace {
@@ -26,11 +28,72 @@ bool readNumberLine(FILE* file, uint32_t& number) {
     return true;
 }
 
+// A stamp that two files share keeps, after its first line, one line per file: its name, its index
+// line's checksum and the CRC-32 of its bytes. Older versions read only the first line.
+struct SharedLine {
+    char file[32];
+    uint32_t crc;
+    uint32_t library;
+};
+// Far more than two names of one stem that a router lists.
+constexpr size_t kMostSharedLines = 64;
+
+std::vector<SharedLine> readSharedLines(const char* path) {
+    std::vector<SharedLine> lines;
+    StdFile stamp(std::fopen(path, "r"));
+    char line[80];
+    if (!stamp || !std::fgets(line, sizeof line, stamp.get()))
+        return lines;
+    while (lines.size() < kMostSharedLines && std::fgets(line, sizeof line, stamp.get())) {
+        SharedLine read{};
+        unsigned crc, library;
+        if (std::sscanf(line, "%31s %u %u", read.file, &crc, &library) == 3) {
+            read.crc = crc;
+            read.library = library;
+            lines.push_back(read);
+        }
+    }
+    return lines;
+}
+
+// `lines` without the entry's own; the rest stays for the other files of the stem.
+std::vector<SharedLine> othersOf(const PluginEntry& entry, std::vector<SharedLine> lines) {
+    for (auto it = lines.begin(); it != lines.end();)
+        it = sameFileName(it->file, entry.file) ? lines.erase(it) : it + 1;
+    return lines;
+}
+
+// Text mode on purpose: the stamp on disk ends in CR LF. The first line is the checksum an older
+// version looks for, that of the file written last.
+void writeSharedLines(const char* path, const std::vector<SharedLine>& lines) {
+    if (lines.empty()) {
+        DeleteFileA(path);
+        return;
+    }
+    StdFile stamp(std::fopen(path, "w"));
+    if (!stamp)
+        return;
+    std::fprintf(stamp.get(), "%u\n", lines.back().crc);
+    for (const SharedLine& line : lines)
+        std::fprintf(stamp.get(), "%s %u %u\n", line.file, line.crc, line.library);
+}
+
 // The first line holds `crc`; the second, when asked for, the CRC-32 of the library it vouches for.
+// A shared stamp holds both in the entry's own line.
 bool readStamp(const PluginEntry& entry, const char* folder, uint32_t* library) {
     char path[512];
     if (!stampFile(entry, folder, path, sizeof path))
         return false;
+    if (entry.sharedStamp) {
+        for (const SharedLine& line : readSharedLines(path)) {
+            if (sameFileName(line.file, entry.file) && line.crc == entry.crc) {
+                if (library)
+                    *library = line.library;
+                return true;
+            }
+        }
+        return false;
+    }
     StdFile stamp(std::fopen(path, "r"));
     uint32_t number = 0;
     if (!stamp || !readNumberLine(stamp.get(), number) || number != entry.crc)
@@ -44,6 +107,16 @@ void PluginEntry::writeStamp(const char* folder) const {
     char path[512];
     if (!stampFile(*this, folder, path, sizeof path))
         return;
+    if (sharedStamp) {
+        std::vector<SharedLine> lines = othersOf(*this, readSharedLines(path));
+        SharedLine own{};
+        std::snprintf(own.file, sizeof own.file, "%s", file);
+        own.crc = crc;
+        own.library = libraryCrc;
+        lines.push_back(own);
+        writeSharedLines(path, lines);
+        return;
+    }
     // Text mode on purpose: the stamp on disk ends in CR LF.
     StdFile stamp(std::fopen(path, "w"));
     if (stamp)
@@ -52,15 +125,17 @@ void PluginEntry::writeStamp(const char* folder) const {
 
 void PluginEntry::deleteStamp(const char* folder) const {
     char path[512];
-    if (stampFile(*this, folder, path, sizeof path))
+    if (!stampFile(*this, folder, path, sizeof path))
+        return;
+    if (!sharedStamp) {
         DeleteFileA(path);
-}
-
-void PluginEntry::deleteLibrary(const char* folder) const {
-    deleteStamp(folder);
-    char path[512];
-    if (joinPath(path, sizeof path, folder, file))
-        DeleteFileA(path);
+        return;
+    }
+    // The other files of the stem stay vouched for.
+    const std::vector<SharedLine> lines = readSharedLines(path);
+    const std::vector<SharedLine> others = othersOf(*this, lines);
+    if (others.size() != lines.size() || others.empty())
+        writeSharedLines(path, others);
 }
 
 bool PluginEntry::stampMatches(const char* folder) const { return readStamp(*this, folder, nullptr); }

@@ -12,13 +12,15 @@
 #include "base/TemporaryFile.h"
 #include "plugins/StaleVersions.h"
 #include "ui/DpiScale.h"
+#include "ui/OwnLook.h"
 #include "ui/resource.h"
 
 namespace {
 const char kTitle[] = TARSEL_TITLE;
 const char kFileError[] = "Import Error";  // export failures too
 const int kList = IDC_ADDRESS_LIST;
-const int kColumnWidths[] = {100, 80, 150};  // pixels at 96 DPI
+// In dialog units, so that they grow with the dialog's font, as the list does.
+const int kColumnWidths[] = {67, 53, 100};
 // A save of another copy of the program takes far less: its temporary file is left to it.
 const unsigned kSaveMarginSeconds = 600;
 
@@ -28,6 +30,21 @@ struct MenuTraits {
     static void close(Type h) { DestroyMenu(h); }
 };
 using Menu = UniqueHandle<MenuTraits>;
+
+struct ImageListFunctions {
+    HIMAGELIST(WINAPI* create)(int, int, UINT, int, int);
+    int(WINAPI* addMasked)(HIMAGELIST, HBITMAP, COLORREF);
+    BOOL(WINAPI* destroy)(HIMAGELIST);
+};
+
+// Taken together the first time, inside the dialog's look, so that every list meets its own maker.
+const ImageListFunctions& imageLists() {
+    static const ImageListFunctions functions = {
+        commonControls<decltype(ImageListFunctions::create)>("ImageList_Create"),
+        commonControls<decltype(ImageListFunctions::addMasked)>("ImageList_AddMasked"),
+        commonControls<decltype(ImageListFunctions::destroy)>("ImageList_Destroy")};
+    return functions;
+}
 
 const char* textOf(const std::optional<std::string>& text) { return text ? text->c_str() : nullptr; }
 
@@ -72,6 +89,11 @@ const char* chooseFile(HWND owner, bool save, char (&file)[MAX_PATH]) {
 }
 }  // namespace
 
+void destroyImageList(HIMAGELIST list) {
+    if (imageLists().destroy)
+        imageLists().destroy(list);
+}
+
 int ConnectDialog::templateId() { return IDD_CONNECT; }
 
 ConnectDialog::~ConnectDialog() {
@@ -91,8 +113,11 @@ bool ConnectDialog::onInitDialog(WPARAM, LPARAM) {
 
     SendDlgItemMessageA(hwnd, kList, LVM_SETEXTENDEDLISTVIEWSTYLE, 0, LVS_EX_FULLROWSELECT);
     const char* const titles[] = {"Address", "Login", "Note"};
-    for (int column = 0; column < WindowSettings::kColumns; ++column)
-        insertColumn(kList, column, titles[column], scaleToDpi(kColumnWidths[column], kBaseDpi, dpi_));
+    for (int column = 0; column < WindowSettings::kColumns; ++column) {
+        RECT width = {0, 0, kColumnWidths[column], 0};
+        MapDialogRect(hwnd, &width);
+        insertColumn(kList, column, titles[column], width.right);
+    }
     loadSortImages();
 
     EnableWindow(GetDlgItem(hwnd, IDC_REMOVE), FALSE);
@@ -266,12 +291,15 @@ void ConnectDialog::loadSortImages() {
     const int size = sortArrowSize(dpi_);
     const int up = size == 28 ? IDB_SORT_UP_200 : size == 21 ? IDB_SORT_UP_150 : IDB_SORT_UP;
     const int down = size == 28 ? IDB_SORT_DOWN_200 : size == 21 ? IDB_SORT_DOWN_150 : IDB_SORT_DOWN;
-    ImageList images(ImageList_Create(size, size, ILC_MASK, 2, 0));
+    const ImageListFunctions& lists = imageLists();
+    if (!lists.create || !lists.addMasked)
+        return;  // no arrows: the sorting still works
+    ImageList images(lists.create(size, size, ILC_MASK, 2, 0));
     const COLORREF background = GetSysColor(COLOR_BTNFACE);
     for (int id : {up, down}) {
         HBITMAP bitmap =
             static_cast<HBITMAP>(LoadImageA(appInstance, MAKEINTRESOURCEA(id), IMAGE_BITMAP, 0, 0, LR_LOADMAP3DCOLORS));
-        ImageList_AddMasked(images.get(), bitmap, background);
+        lists.addMasked(images.get(), bitmap, background);
         DeleteObject(bitmap);  // the image list keeps its own copy
     }
     HWND header = reinterpret_cast<HWND>(SendDlgItemMessageA(hwnd, kList, LVM_GETHEADER, 0, 0));

@@ -16,10 +16,12 @@
 #include "settings/WindowSettings.h"
 #include "ui/Dialog.h"
 
+// Image lists are made and destroyed by the common controls of the dialog's own look.
+void destroyImageList(HIMAGELIST list);
 struct ImageListTraits {
     using Type = HIMAGELIST;
     static Type invalid() { return nullptr; }
-    static void close(Type h) { ImageList_Destroy(h); }
+    static void close(Type h) { destroyImageList(h); }
 };
 using ImageList = UniqueHandle<ImageListTraits>;
 

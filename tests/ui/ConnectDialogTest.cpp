@@ -11,6 +11,7 @@
 #include "tests/ui/AddressList.h"
 #include "ui/ConnectDialog.h"
 #include "ui/DpiScale.h"
+#include "ui/OwnLook.h"
 #include "ui/resource.h"
 
 namespace {
@@ -307,22 +308,28 @@ TEST_F(ConnectDialogTest, ColumnsMinimumAndArrowsFollowTheDpi) {
     auto columnWidth = [&](int column) {
         return static_cast<int>(SendDlgItemMessageA(dialog.hwnd, list, LVM_GETCOLUMNWIDTH, column, 0));
     };
-    const int defaults[] = {100, 80, 150};
-    for (int column = 0; column < 3; ++column)
-        EXPECT_EQ(scaleToDpi(defaults[column], 96, first), columnWidth(column)) << column;
+    // The default widths are dialog units, so that the columns grow with the dialog's font.
+    int defaults[3];
+    const int units[] = {67, 53, 100};
+    for (int column = 0; column < 3; ++column) {
+        RECT width = {0, 0, units[column], 0};
+        MapDialogRect(dialog.hwnd, &width);
+        defaults[column] = width.right;
+        EXPECT_EQ(defaults[column], columnWidth(column)) << column;
+    }
 
     for (unsigned dpi : {192u, 144u, first}) {
         RECT suggested;
         GetWindowRect(dialog.hwnd, &suggested);
         SendMessageA(dialog.hwnd, WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&suggested));
         for (int column = 0; column < 3; ++column)
-            EXPECT_EQ(scaleToDpi(defaults[column], 96, dpi), columnWidth(column)) << dpi << " " << column;
+            EXPECT_EQ(scaleToDpi(defaults[column], first, dpi), columnWidth(column)) << dpi << " " << column;
         EXPECT_EQ(scaleToDpi(firstMinWidth, first, dpi), dialog.minWidth) << dpi;
         EXPECT_EQ(scaleToDpi(firstMinHeight, first, dpi), dialog.minHeight) << dpi;
         HWND header = reinterpret_cast<HWND>(SendDlgItemMessageA(dialog.hwnd, list, LVM_GETHEADER, 0, 0));
         int width = 0, height = 0;
-        ImageList_GetIconSize(reinterpret_cast<HIMAGELIST>(SendMessageA(header, HDM_GETIMAGELIST, 0, 0)), &width,
-                              &height);
+        const auto iconSize = commonControls<BOOL(WINAPI*)(HIMAGELIST, int*, int*)>("ImageList_GetIconSize");
+        iconSize(reinterpret_cast<HIMAGELIST>(SendMessageA(header, HDM_GETIMAGELIST, 0, 0)), &width, &height);
         EXPECT_EQ(sortArrowSize(dpi), width) << dpi;
         EXPECT_EQ(sortArrowSize(dpi), height) << dpi;
     }
