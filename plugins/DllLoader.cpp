@@ -102,7 +102,7 @@ void DllLoader::download(uint32_t address, uint16_t port, FetcherListener* liste
         return;
     enterVersionFolder();
     for (PluginEntry* e = entries; e; e = e->next)
-        e->fetchEntry(folder, address, port, listener);
+        e->fetchEntry(folder, address, port, listener, &written);
 }
 
 void DllLoader::link() {

@@ -4,15 +4,20 @@
 #include <cstdint>
 #include <functional>
 
+#include "base/WriteBudget.h"
 #include "net/PageFetcher.h"
 #include "plugins/CacheLock.h"
 #include "plugins/LibrarySearch.h"
 #include "plugins/PluginEntry.h"
 #include "plugins/RunFunction.h"
 
+// What one attempt may write into a version folder in all: far above any real plugin set, so that
+// only a router that would fill the disk meets it.
+inline constexpr uint64_t kAttemptWriteLimit = 512ull << 20;
+
 class DllLoader : public PageFetcher {
 public:
-    DllLoader() : PageFetcher(nullptr) {}
+    explicit DllLoader(uint64_t writeLimit = kAttemptWriteLimit) : PageFetcher(nullptr), written(writeLimit) {}
     DllLoader(const DllLoader&) = delete;
     DllLoader& operator=(const DllLoader&) = delete;
     virtual ~DllLoader();
@@ -48,7 +53,8 @@ private:
     bool sharesStamp(const PluginEntry& added) const;
 
     char folder[512] = "";
-    CacheLock lock;  // from check to link
+    WriteBudget written;  // the downloads of this attempt
+    CacheLock lock;       // from check to link
     // Current and searched by name from check until the loader goes: on a failed attempt, the
     // folder before comes back.
     LibraryFolder libraryFolder;

@@ -21,6 +21,8 @@ const int kList = IDC_ADDRESS_LIST;
 const int kColumnWidths[] = {100, 80, 150};  // pixels at 96 DPI
 // A save of another copy of the program takes far less: its temporary file is left to it.
 const unsigned kSaveMarginSeconds = 600;
+// Posted at the start, so that the settings notice shows over the dialog, not before it.
+const UINT kSettingsNotice = WM_APP + 1;
 
 struct MenuTraits {
     using Type = HMENU;
@@ -111,12 +113,25 @@ void ConnectDialog::loadSettings() {
     if (!root.empty())
         removeLeftoverTemporaryFiles(root.c_str(), kSaveMarginSeconds);
     const std::string path = settingsPath();
-    if (path.empty() || !loadFile(path.c_str(), false)) {
+    if (!path.empty()) {
+        beginFill();
+        settings_ = readSettingsFile(path, *this);
+        endFill(true);
+    }
+    if (settings_.state != FileState::Read && settings_.state != FileState::Damaged) {
         Record defaults;
         recordToWindow(defaults);
     }
     if (!currentEntry.login)
         currentEntry.login = "admin";
+    if (!settings_.notice.empty())
+        PostMessageA(hwnd, kSettingsNotice, 0, 0);
+}
+
+void ConnectDialog::showSettingsNotice() {
+    const std::string notice = std::exchange(settings_.notice, std::string());
+    if (!notice.empty())
+        MessageBoxA(hwnd, notice.c_str(), kTitle, MB_OK | MB_ICONWARNING);
 }
 
 void ConnectDialog::endWith(int result) {
@@ -168,6 +183,7 @@ bool ConnectDialog::handleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_WINDOWPOSCHANGING: enforceMinimum(*reinterpret_cast<WINDOWPOS*>(lParam)); return false;
     case WM_NOTIFY: onListNotify(*reinterpret_cast<const NMHDR*>(lParam)); return false;
     case WM_DPICHANGED: dpiChanged(LOWORD(wParam)); return false;  // the dialog manager does the rest
+    case kSettingsNotice: showSettingsNotice(); return true;
     default: return Dialog::handleMessage(message, wParam, lParam);
     }
 }
@@ -316,7 +332,8 @@ void ConnectDialog::showItem(int item, AddressEntry* stored) {
     setCell(kList, item, 0, textOf(stored->address), stored);
     setCell(kList, item, 1, textOf(stored->login), stored);
     setCell(kList, item, 2, textOf(stored->note), stored);
-    selectItem(kList, -1);
+    if (!filling_)
+        selectItem(kList, -1);
 }
 
 void ConnectDialog::addFromFields() {
@@ -360,6 +377,8 @@ int CALLBACK ConnectDialog::compareDescending(LPARAM first, LPARAM second, LPARA
 }
 
 void ConnectDialog::resort() {
+    if (filling_)
+        return;  // once, at the end
     SendDlgItemMessageA(hwnd, kList, LVM_SORTITEMS, reinterpret_cast<WPARAM>(this),
                         reinterpret_cast<LPARAM>(addresses.sortAscending ? compareAscending : compareDescending));
 }
@@ -442,10 +461,25 @@ void ConnectDialog::windowToRecord(Record& record) {
 }
 
 bool ConnectDialog::loadFile(const char* path, bool addressesOnly, const FileLimits& limits) {
-    if (!::loadFile(path, addressesOnly, *this, limits))
-        return false;
-    resort();
-    return true;
+    beginFill();
+    const bool loaded = ::loadFile(path, addressesOnly, *this, limits);
+    endFill(loaded);
+    return loaded;
+}
+
+void ConnectDialog::beginFill() {
+    SendDlgItemMessageA(hwnd, kList, WM_SETREDRAW, FALSE, 0);
+    filling_ = true;
+}
+
+void ConnectDialog::endFill(bool loaded) {
+    filling_ = false;
+    if (loaded) {
+        selectItem(kList, -1);
+        resort();
+    }
+    SendDlgItemMessageA(hwnd, kList, WM_SETREDRAW, TRUE, 0);
+    InvalidateRect(GetDlgItem(hwnd, kList), nullptr, TRUE);
 }
 
 bool ConnectDialog::saveFile(const char* path, bool addressesOnly) {
@@ -459,7 +493,8 @@ bool ConnectDialog::saveFile(const char* path, bool addressesOnly) {
 void ConnectDialog::saveSettings() {
     currentEntry = std::move(*readFields(true));
     const std::string path = settingsPath();
-    if (!path.empty())
+    // A file that could not be read stays as it is: its saved connections are not lost.
+    if (!path.empty() && settings_.mayReplace)
         saveFile(path.c_str(), false);  // a settings file that cannot be written is not worth a message
 }
 

@@ -13,6 +13,7 @@
 #include "settings/AddressBook.h"
 #include "settings/AddressEntry.h"
 #include "settings/RecordFile.h"
+#include "settings/SettingsFile.h"
 #include "settings/WindowSettings.h"
 #include "ui/Dialog.h"
 
@@ -58,8 +59,14 @@ private:
     void windowToRecord(Record& record);
 
     void loadSettings();
-    // Both resort the view after a successful read; false when the file cannot be used.
+    // What the settings load found, told once the window shows.
+    void showSettingsNotice();
+    // Resorts the view after a successful read; false when the file cannot be used.
     bool loadFile(const char* path, bool addressesOnly, const FileLimits& limits = kNoLimits);
+    // Around filling the view from a file: one redraw, one deselect and one sort for the whole file
+    // instead of one per entry, so that a book of thousands opens at once.
+    void beginFill();
+    void endFill(bool loaded);
     bool saveFile(const char* path, bool addressesOnly);
     // Tools menu: the address book to and from a file chosen in the common file dialogs.
     void exportAddresses();
@@ -108,4 +115,6 @@ private:
     int firstMinWidth_ = 0, firstMinHeight_ = 0;
     unsigned firstDpi_ = 0;
     ImageList sortImages_;
+    SettingsLoad settings_;  // what the start found in the settings file
+    bool filling_ = false;
 };
