@@ -2,6 +2,7 @@
 
 #include <commdlg.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <initializer_list>
@@ -30,8 +31,6 @@ struct MenuTraits {
     static void close(Type h) { DestroyMenu(h); }
 };
 using Menu = UniqueHandle<MenuTraits>;
-
-const char* textOf(const std::optional<std::string>& text) { return text ? text->c_str() : nullptr; }
 
 using FileDialog = BOOL(WINAPI*)(OPENFILENAMEA*);
 
@@ -181,27 +180,32 @@ bool ConnectDialog::handleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         return false;
     case WM_WINDOWPOSCHANGED: trackWindow(); return false;
     case WM_WINDOWPOSCHANGING: enforceMinimum(*reinterpret_cast<WINDOWPOS*>(lParam)); return false;
-    case WM_NOTIFY: onListNotify(*reinterpret_cast<const NMHDR*>(lParam)); return false;
+    case WM_NOTIFY: return onListNotify(*reinterpret_cast<const NMHDR*>(lParam));
     case WM_DPICHANGED: dpiChanged(LOWORD(wParam)); return false;  // the dialog manager does the rest
     case kSettingsNotice: showSettingsNotice(); return true;
     default: return Dialog::handleMessage(message, wParam, lParam);
     }
 }
 
-void ConnectDialog::onListNotify(const NMHDR& header) {
+bool ConnectDialog::onListNotify(const NMHDR& header) {
     if (header.idFrom != kList)
-        return;
+        return false;
     switch (header.code) {
     case LVN_ITEMCHANGED: {
         const auto& change = reinterpret_cast<const NMLISTVIEW&>(header);
-        if ((change.uNewState ^ change.uOldState) & LVIS_SELECTED)
+        if (!sorting_ && ((change.uNewState ^ change.uOldState) & LVIS_SELECTED))
             selectionChanged(change.iItem, (change.uNewState & LVIS_SELECTED) != 0);
         break;
     }
+    case LVN_GETDISPINFOA: giveText(const_cast<NMLVDISPINFOA&>(reinterpret_cast<const NMLVDISPINFOA&>(header)).item); break;
+    case LVN_ODFINDITEMA:
+        SetWindowLongPtrA(hwnd, DWLP_MSGRESULT, findTyped(reinterpret_cast<const NMLVFINDITEMA&>(header)));
+        return true;
     case NM_DBLCLK: activate(reinterpret_cast<const NMITEMACTIVATE&>(header).iItem); break;
     case LVN_COLUMNCLICK: setSort(reinterpret_cast<const NMLISTVIEW&>(header).iSubItem, true); break;
     default: break;
     }
+    return false;
 }
 
 void ConnectDialog::selectionChanged(int item, bool selected) {
@@ -313,10 +317,58 @@ void ConnectDialog::dpiChanged(unsigned dpi) {
 
 // Address book in the list view.
 
+AddressEntry* ConnectDialog::itemData(int, int item) const {
+    return item >= 0 && static_cast<size_t>(item) < shown_.size() ? shown_[item] : nullptr;
+}
+
+int ConnectDialog::findItem(const AddressEntry* entry) const {
+    const auto found = std::find(shown_.begin(), shown_.end(), entry);
+    return found == shown_.end() ? -1 : static_cast<int>(found - shown_.begin());
+}
+
+void ConnectDialog::updateItemCount() {
+    SendDlgItemMessageA(hwnd, kList, LVM_SETITEMCOUNT, shown_.size(), LVSICF_NOSCROLL);
+}
+
+void ConnectDialog::giveText(LVITEMA& item) const {
+    const AddressEntry* entry = itemData(kList, item.iItem);
+    if (!(item.mask & LVIF_TEXT) || !item.pszText || item.cchTextMax <= 0)
+        return;
+    const std::optional<std::string>* texts[] = {nullptr, nullptr, nullptr};
+    if (entry) {
+        texts[0] = &entry->address;
+        texts[1] = &entry->login;
+        texts[2] = &entry->note;
+    }
+    const std::optional<std::string>* text = item.iSubItem >= 0 && item.iSubItem < 3 ? texts[item.iSubItem] : nullptr;
+    std::snprintf(item.pszText, static_cast<size_t>(item.cchTextMax), "%s", text && *text ? (*text)->c_str() : "");
+}
+
+// Typing in the list goes to the next item whose address starts with what was typed, in any case.
+int ConnectDialog::findTyped(const NMLVFINDITEMA& find) const {
+    if (!(find.lvfi.flags & (LVFI_STRING | LVFI_PARTIAL)) || !find.lvfi.psz)
+        return -1;
+    const size_t typed = std::strlen(find.lvfi.psz);
+    const int count = static_cast<int>(shown_.size());
+    const int start = find.iStart >= 0 && find.iStart < count ? find.iStart : 0;
+    for (int step = 0; step < count; ++step) {
+        const int item = start + step;
+        if (item >= count && !(find.lvfi.flags & LVFI_WRAP))
+            break;
+        const AddressEntry* entry = shown_[item % count];
+        const char* address = entry->address ? entry->address->c_str() : "";
+        const bool matches = (find.lvfi.flags & LVFI_PARTIAL) ? _strnicmp(address, find.lvfi.psz, typed) == 0
+                                                              : _stricmp(address, find.lvfi.psz) == 0;
+        if (matches)
+            return item % count;
+    }
+    return -1;
+}
+
 void ConnectDialog::putAddress(std::unique_ptr<AddressEntry> entry, long position) {
     int item = -1;
     if (position >= 0 && static_cast<size_t>(position) < addresses.size())
-        item = findItem(kList, addresses.at(position));
+        item = findItem(addresses.at(position));
     if (item >= 0)
         showItem(item, addresses.replace(position, std::move(entry)));
     else
@@ -325,15 +377,17 @@ void ConnectDialog::putAddress(std::unique_ptr<AddressEntry> entry, long positio
 
 void ConnectDialog::showAppended(AddressEntry* stored) {
     // The book has just grown by this entry; the view gets its item at the end.
-    showItem(static_cast<int>(addresses.size()) - 1, stored);
+    shown_.push_back(stored);
+    if (!filling_)
+        updateItemCount();
+    showItem(static_cast<int>(shown_.size()) - 1, stored);
 }
 
-void ConnectDialog::showItem(int item, AddressEntry* stored) {
-    setCell(kList, item, 0, textOf(stored->address), stored);
-    setCell(kList, item, 1, textOf(stored->login), stored);
-    setCell(kList, item, 2, textOf(stored->note), stored);
-    if (!filling_)
-        selectItem(kList, -1);
+void ConnectDialog::showItem(int item, AddressEntry*) {
+    if (filling_)
+        return;  // shown and deselected once, at the end
+    SendDlgItemMessageA(hwnd, kList, LVM_REDRAWITEMS, item, item);
+    selectItem(kList, -1);
 }
 
 void ConnectDialog::addFromFields() {
@@ -347,8 +401,10 @@ void ConnectDialog::removeSelected() {
     int item = firstSelected(kList);
     if (item < 0)
         return;
-    const auto* entry = static_cast<AddressEntry*>(itemData(kList, item));
-    deleteItem(kList, item);
+    const AddressEntry* entry = itemData(kList, item);
+    selectItem(kList, -1);
+    shown_.erase(shown_.begin() + item);
+    updateItemCount();
     addresses.remove(entry);
     if (item == static_cast<int>(addresses.size()))
         --item;
@@ -360,27 +416,40 @@ void ConnectDialog::removeSelected() {
 
 void ConnectDialog::clearAddresses() {
     SendDlgItemMessageA(hwnd, kList, LVM_DELETEALLITEMS, 0, 0);
+    shown_.clear();
+    updateItemCount();
     addresses.clear();
     enableRemove(false);
 }
 
 void ConnectDialog::addFromRecord(const Record& record) { showAppended(addresses.addFromRecord(record)); }
 
-int CALLBACK ConnectDialog::compareAscending(LPARAM first, LPARAM second, LPARAM dialog) noexcept {
-    return reinterpret_cast<ConnectDialog*>(dialog)->addresses.compareAscending(
-        reinterpret_cast<const AddressEntry*>(first), reinterpret_cast<const AddressEntry*>(second));
-}
-
-int CALLBACK ConnectDialog::compareDescending(LPARAM first, LPARAM second, LPARAM dialog) noexcept {
-    return reinterpret_cast<ConnectDialog*>(dialog)->addresses.compareDescending(
-        reinterpret_cast<const AddressEntry*>(first), reinterpret_cast<const AddressEntry*>(second));
-}
-
 void ConnectDialog::resort() {
     if (filling_)
         return;  // once, at the end
-    SendDlgItemMessageA(hwnd, kList, LVM_SORTITEMS, reinterpret_cast<WPARAM>(this),
-                        reinterpret_cast<LPARAM>(addresses.sortAscending ? compareAscending : compareDescending));
+    const AddressEntry* selected = itemData(kList, firstSelected(kList));
+    const AddressEntry* focused =
+        itemData(kList, static_cast<int>(SendDlgItemMessageA(hwnd, kList, LVM_GETNEXTITEM, static_cast<WPARAM>(-1),
+                                                             LVNI_FOCUSED)));
+    const bool ascending = addresses.sortAscending;
+    std::stable_sort(shown_.begin(), shown_.end(), [this, ascending](const AddressEntry* a, const AddressEntry* b) {
+        if (!addresses.sortKey(a) && !addresses.sortKey(b))
+            return false;  // two absent keys are equal
+        return (ascending ? addresses.compareAscending(a, b) : addresses.compareDescending(a, b)) < 0;
+    });
+    // The view keeps its states by position: they move to where their entries went.
+    sorting_ = true;
+    LVITEMA state = {};
+    state.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+    SendDlgItemMessageA(hwnd, kList, LVM_SETITEMSTATE, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&state));
+    for (const AddressEntry* entry : {focused, selected}) {
+        if (!entry)
+            continue;
+        state.stateMask = state.state = (entry == selected ? LVIS_SELECTED : 0) | (entry == focused ? LVIS_FOCUSED : 0);
+        SendDlgItemMessageA(hwnd, kList, LVM_SETITEMSTATE, findItem(entry), reinterpret_cast<LPARAM>(&state));
+    }
+    sorting_ = false;
+    InvalidateRect(GetDlgItem(hwnd, kList), nullptr, TRUE);
 }
 
 void ConnectDialog::setSort(int column, bool ascending) {
@@ -474,6 +543,7 @@ void ConnectDialog::beginFill() {
 
 void ConnectDialog::endFill(bool loaded) {
     filling_ = false;
+    updateItemCount();
     if (loaded) {
         selectItem(kList, -1);
         resort();

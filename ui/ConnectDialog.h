@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "base/Handles.h"
 #include "settings/AddressBook.h"
@@ -46,6 +47,8 @@ protected:
     void setSort(int column, bool ascending);
     // The fields become currentEntry (the password in any case) and the settings file is written.
     void saveSettings();
+    // The entry the view shows at `item`, or null. The view is virtual: it holds no entries itself.
+    AddressEntry* itemData(int list, int item) const;
 
     AddressBook addresses;
     Rect32 bounds;  // outer rectangle when last moved or sized while not minimised
@@ -74,10 +77,15 @@ private:
 
     // Save: the fields as an entry, replacing a stored one with the same address and login.
     void addFromFields();
+    // Sorts the view's entries; the selected and the focused entry stay selected and focused.
     void resort();
-    // List-view sort callbacks; the dialog is the sort parameter.
-    static int CALLBACK compareAscending(LPARAM first, LPARAM second, LPARAM dialog) noexcept;
-    static int CALLBACK compareDescending(LPARAM first, LPARAM second, LPARAM dialog) noexcept;
+    // The view's item that shows the entry, or -1.
+    int findItem(const AddressEntry* entry) const;
+    // Tells the view how many items it has; what it shows comes from `shown_`.
+    void updateItemCount();
+    // The view asks for an item's text, or looks for the item whose address starts with what was typed.
+    void giveText(LVITEMA& item) const;
+    int findTyped(const NMLVFINDITEMA& find) const;
     // The fields as a new entry; the password only when asked for or kept.
     std::unique_ptr<AddressEntry> readFields(bool takePassword);
     // Fills the fields from the entry; an absent text leaves its field as it was.
@@ -88,7 +96,8 @@ private:
     void showAppended(AddressEntry* stored);
 
     bool showToolsMenu();
-    void onListNotify(const NMHDR& header);
+    // True when the notification's result was set.
+    bool onListNotify(const NMHDR& header);
     void selectionChanged(int item, bool selected);
     void enableRemove(bool enable);
     void activate(int item);
@@ -117,4 +126,6 @@ private:
     ImageList sortImages_;
     SettingsLoad settings_;  // what the start found in the settings file
     bool filling_ = false;
+    std::vector<AddressEntry*> shown_;  // the entries of `addresses` in the view's order
+    bool sorting_ = false;              // the selection moves with its entry: nothing to show
 };
