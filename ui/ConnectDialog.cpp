@@ -198,9 +198,19 @@ bool ConnectDialog::onListNotify(const NMHDR& header) {
         break;
     }
     case LVN_GETDISPINFOA: giveText(const_cast<NMLVDISPINFOA&>(reinterpret_cast<const NMLVDISPINFOA&>(header)).item); break;
-    case LVN_ODFINDITEMA:
-        SetWindowLongPtrA(hwnd, DWLP_MSGRESULT, findTyped(reinterpret_cast<const NMLVFINDITEMA&>(header)));
+    case LVN_ODFINDITEMA: {
+        const auto& find = reinterpret_cast<const NMLVFINDITEMA&>(header);
+        SetWindowLongPtrA(hwnd, DWLP_MSGRESULT, findTyped(find.lvfi.psz, find.lvfi.flags, find.iStart));
         return true;
+    }
+    case LVN_ODFINDITEMW: {  // some list views ask in wide characters whatever their parent
+        const auto& find = reinterpret_cast<const NMLVFINDITEMW&>(header);
+        char typed[256] = "";
+        if (find.lvfi.psz)
+            WideCharToMultiByte(CP_ACP, 0, find.lvfi.psz, -1, typed, sizeof typed, nullptr, nullptr);
+        SetWindowLongPtrA(hwnd, DWLP_MSGRESULT, findTyped(typed, find.lvfi.flags, find.iStart));
+        return true;
+    }
     case NM_DBLCLK: activate(reinterpret_cast<const NMITEMACTIVATE&>(header).iItem); break;
     case LVN_COLUMNCLICK: setSort(reinterpret_cast<const NMLISTVIEW&>(header).iSubItem, true); break;
     default: break;
@@ -345,20 +355,20 @@ void ConnectDialog::giveText(LVITEMA& item) const {
 }
 
 // Typing in the list goes to the next item whose address starts with what was typed, in any case.
-int ConnectDialog::findTyped(const NMLVFINDITEMA& find) const {
-    if (!(find.lvfi.flags & (LVFI_STRING | LVFI_PARTIAL)) || !find.lvfi.psz)
+int ConnectDialog::findTyped(const char* typed, UINT flags, int from) const {
+    if (!(flags & (LVFI_STRING | LVFI_PARTIAL)) || !typed)
         return -1;
-    const size_t typed = std::strlen(find.lvfi.psz);
+    const size_t length = std::strlen(typed);
     const int count = static_cast<int>(shown_.size());
-    const int start = find.iStart >= 0 && find.iStart < count ? find.iStart : 0;
+    const int start = from >= 0 && from < count ? from : 0;
     for (int step = 0; step < count; ++step) {
         const int item = start + step;
-        if (item >= count && !(find.lvfi.flags & LVFI_WRAP))
+        if (item >= count && !(flags & LVFI_WRAP))
             break;
         const AddressEntry* entry = shown_[item % count];
         const char* address = entry->address ? entry->address->c_str() : "";
-        const bool matches = (find.lvfi.flags & LVFI_PARTIAL) ? _strnicmp(address, find.lvfi.psz, typed) == 0
-                                                              : _stricmp(address, find.lvfi.psz) == 0;
+        const bool matches =
+            (flags & LVFI_PARTIAL) ? _strnicmp(address, typed, length) == 0 : _stricmp(address, typed) == 0;
         if (matches)
             return item % count;
     }

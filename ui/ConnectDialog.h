@@ -85,7 +85,7 @@ private:
     void updateItemCount();
     // The view asks for an item's text, or looks for the item whose address starts with what was typed.
     void giveText(LVITEMA& item) const;
-    int findTyped(const NMLVFINDITEMA& find) const;
+    int findTyped(const char* typed, UINT flags, int from) const;
     // The fields as a new entry; the password only when asked for or kept.
     std::unique_ptr<AddressEntry> readFields(bool takePassword);
     // Fills the fields from the entry; an absent text leaves its field as it was.
