@@ -436,12 +436,8 @@ int main(int argc, char** argv) {
     const struct {
         const char* part;
         Goal (*measure)();
-    } parts[] = {{"stall", stallGoal},
-                 {"throttled", throttledGoal},
-                 {"throughput", throughputGoal},
-                 {"startup", startUpGoal},
-                 {"memory", memoryFigure},
-                 {"addresses", addressBookGoal}};
+    } parts[] = {{"stall", stallGoal},     {"throttled", throttledGoal}, {"throughput", throughputGoal},
+                 {"startup", startUpGoal}, {"memory", memoryFigure},     {"addresses", addressBookGoal}};
     std::vector<Goal> goals;
     for (const auto& p : parts) {
         if (only.empty() || only == p.part)

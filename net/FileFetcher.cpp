@@ -74,7 +74,8 @@ void FileFetcher::failWrite() const {
         const uint64_t limit = budget->limit();
         char text[48];
         if (limit % (1 << 20) == 0)
-            std::snprintf(text, sizeof text, "plugins over %llu MB in all", static_cast<unsigned long long>(limit >> 20));
+            std::snprintf(text, sizeof text, "plugins over %llu MB in all",
+                          static_cast<unsigned long long>(limit >> 20));
         else
             std::snprintf(text, sizeof text, "plugins over %llu bytes in all", static_cast<unsigned long long>(limit));
         failFetch(text, fetchAddress, fetchPort, fetchPath);

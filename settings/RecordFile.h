@@ -67,8 +67,7 @@ inline constexpr unsigned kSharingRetryMs = 1000;
 // The whole file is read before anything reaches the target. `error` gets the system's reason when
 // the file is unreadable.
 FileState readRecordFile(const char* path, bool addressesOnly, RecordTarget& target,
-                         const FileLimits& limits = kNoLimits, unsigned retryMs = 0,
-                         unsigned long* error = nullptr);
+                         const FileLimits& limits = kNoLimits, unsigned retryMs = 0, unsigned long* error = nullptr);
 // readRecordFile for an address file: true when it was read, damaged or not; false with the target
 // untouched otherwise.
 bool loadFile(const char* path, bool addressesOnly, RecordTarget& target, const FileLimits& limits = kNoLimits);

@@ -132,8 +132,8 @@ bool folderOf(const char* path, char* folder, size_t size) {
 FileHandle openForReading(const char* path, unsigned retryMs, DWORD& error) {
     const DWORD start = GetTickCount();
     for (;;) {
-        FileHandle file(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                                    nullptr));
+        FileHandle file(
+            CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
         error = file ? ERROR_SUCCESS : GetLastError();
         const bool held = error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
         if (!held || GetTickCount() - start >= retryMs)
@@ -153,7 +153,7 @@ FileState readRecordFile(const char* path, bool addressesOnly, RecordTarget& tar
     LARGE_INTEGER size;
     if (!file) {
         state = reason == ERROR_FILE_NOT_FOUND || reason == ERROR_PATH_NOT_FOUND ? FileState::Missing
-                                                                                : FileState::Unreadable;
+                                                                                 : FileState::Unreadable;
     } else if (!GetFileSizeEx(file.get(), &size)) {
         reason = GetLastError();
         state = FileState::Unreadable;

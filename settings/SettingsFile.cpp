@@ -45,8 +45,8 @@ SettingsLoad readSettingsFile(const std::string& path, RecordTarget& target, uns
     case FileState::NotRecords:
     case FileState::Damaged: {
         const std::string copy = path + ".bad";
-        const char* shown = load.state == FileState::Damaged ? "the list shows what could be read"
-                                                             : "the list starts empty";
+        const char* shown =
+            load.state == FileState::Damaged ? "the list shows what could be read" : "the list starts empty";
         if (CopyFileA(path.c_str(), copy.c_str(), FALSE)) {
             load.copy = copy;
             std::printf("damaged %s kept as %s\n", path.c_str(), copy.c_str());

@@ -180,14 +180,14 @@ bool ConnectDialog::handleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         return false;
     case WM_WINDOWPOSCHANGED: trackWindow(); return false;
     case WM_WINDOWPOSCHANGING: enforceMinimum(*reinterpret_cast<WINDOWPOS*>(lParam)); return false;
-    case WM_NOTIFY: return onListNotify(*reinterpret_cast<const NMHDR*>(lParam));
+    case WM_NOTIFY: return onListNotify(*reinterpret_cast<NMHDR*>(lParam));
     case WM_DPICHANGED: dpiChanged(LOWORD(wParam)); return false;  // the dialog manager does the rest
     case kSettingsNotice: showSettingsNotice(); return true;
     default: return Dialog::handleMessage(message, wParam, lParam);
     }
 }
 
-bool ConnectDialog::onListNotify(const NMHDR& header) {
+bool ConnectDialog::onListNotify(NMHDR& header) {
     if (header.idFrom != kList)
         return false;
     switch (header.code) {
@@ -197,7 +197,7 @@ bool ConnectDialog::onListNotify(const NMHDR& header) {
             selectionChanged(change.iItem, (change.uNewState & LVIS_SELECTED) != 0);
         break;
     }
-    case LVN_GETDISPINFOA: giveText(const_cast<NMLVDISPINFOA&>(reinterpret_cast<const NMLVDISPINFOA&>(header)).item); break;
+    case LVN_GETDISPINFOA: giveText(reinterpret_cast<NMLVDISPINFOA&>(header).item); break;
     case LVN_ODFINDITEMA: {
         const auto& find = reinterpret_cast<const NMLVFINDITEMA&>(header);
         SetWindowLongPtrA(hwnd, DWLP_MSGRESULT, findTyped(find.lvfi.psz, find.lvfi.flags, find.iStart));
@@ -438,9 +438,9 @@ void ConnectDialog::resort() {
     if (filling_)
         return;  // once, at the end
     const AddressEntry* selected = itemData(kList, firstSelected(kList));
-    const AddressEntry* focused =
-        itemData(kList, static_cast<int>(SendDlgItemMessageA(hwnd, kList, LVM_GETNEXTITEM, static_cast<WPARAM>(-1),
-                                                             LVNI_FOCUSED)));
+    const AddressEntry* focused = itemData(
+        kList,
+        static_cast<int>(SendDlgItemMessageA(hwnd, kList, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_FOCUSED)));
     const bool ascending = addresses.sortAscending;
     std::stable_sort(shown_.begin(), shown_.end(), [this, ascending](const AddressEntry* a, const AddressEntry* b) {
         if (!addresses.sortKey(a) && !addresses.sortKey(b))

@@ -97,7 +97,7 @@ private:
 
     bool showToolsMenu();
     // True when the notification's result was set.
-    bool onListNotify(const NMHDR& header);
+    bool onListNotify(NMHDR& header);
     void selectionChanged(int item, bool selected);
     void enableRemove(bool enable);
     void activate(int item);

@@ -336,7 +336,12 @@ TEST_F(RecordFiles, FailedSaveKeepsTheOldFile) {
 TEST_F(RecordFiles, UnreadableOrDamagedSettingsAreKept) {
     const std::string magic("\x0F\x10\xC0\xBE", 4), record("\x09\x00\x04typeaddr\x00\x00", 13);
     const std::string whole = magic + record + record;
-    const std::string skipped = magic + std::string("\x09\x00\x04typeaddr\x03\x00\x03" "ab\x00\x00", 18) + record;
+    const std::string skipped = magic +
+                                std::string(
+                                    "\x09\x00\x04typeaddr\x03\x00\x03"
+                                    "ab\x00\x00",
+                                    18) +
+                                record;
     const std::string copy = path + ".bad";
     const struct {
         const char* name;

@@ -92,7 +92,8 @@ TEST(RecordReading, DamagedAndShortData) {
         {"huge length, nothing behind", hexBytes("FF FF 00 61"), 0, end, 0, 0, true},
         {"complete fields, no end marker", good + good, 2 * good.size(), good + good + end, 0, 0, true},
         {"zero-length value", fieldBytes("note", "") + end, 9, fieldBytes("note", "") + end, 0, 0, false},
-        {"zero byte ends a key", hexBytes("06 00 04 61 00 62 63 78") + end, 10, fieldBytes("a", "x") + end, 0, 0, false},
+        {"zero byte ends a key", hexBytes("06 00 04 61 00 62 63 78") + end, 10, fieldBytes("a", "x") + end, 0, 0,
+         false},
     };
     for (const auto& c : cases) {
         Record record;

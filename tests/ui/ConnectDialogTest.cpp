@@ -206,8 +206,8 @@ TEST_F(ConnectDialogTest, SortMovesTheSelectionAndTypingFindsAnAddress) {
     dialog.selectItem(list, 2);
     SetDlgItemTextA(dialog.hwnd, IDC_ADDRESS, "typed");
     dialog.setSort(0, true);  // the column already sorted: descending, in byte order
-    EXPECT_EQ("b.lan a.lan C.lan", cellText(dialog.hwnd, 0, 0) + " " + cellText(dialog.hwnd, 1, 0) + " " +
-                                       cellText(dialog.hwnd, 2, 0));
+    EXPECT_EQ("b.lan a.lan C.lan",
+              cellText(dialog.hwnd, 0, 0) + " " + cellText(dialog.hwnd, 1, 0) + " " + cellText(dialog.hwnd, 2, 0));
     EXPECT_EQ(1, dialog.firstSelected(list));
     EXPECT_EQ("typed", dialog.field(IDC_ADDRESS));
 
@@ -219,7 +219,8 @@ TEST_F(ConnectDialogTest, SortMovesTheSelectionAndTypingFindsAnAddress) {
         LVFINDINFOA find = {};
         find.flags = LVFI_PARTIAL | LVFI_WRAP;
         find.psz = c.typed;
-        EXPECT_EQ(c.found, SendDlgItemMessageA(dialog.hwnd, list, LVM_FINDITEMA, c.from, reinterpret_cast<LPARAM>(&find)))
+        EXPECT_EQ(c.found,
+                  SendDlgItemMessageA(dialog.hwnd, list, LVM_FINDITEMA, c.from, reinterpret_cast<LPARAM>(&find)))
             << c.typed;
     }
 }
