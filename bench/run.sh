@@ -2,7 +2,7 @@
 # Builds the benchmark in both builds of scripts/build.sh (the x86_64 test build and the i686 release,
 # both with release flags) and runs each under Wine against its own local servers, the i686 one as a
 # 32-bit program under WoW64. Prints each figure beside its goal, then one table of both builds.
-# usage: bench/run.sh [part]   (part: stall, throttled, throughput, startup or memory)
+# usage: bench/run.sh [part]   (part: stall, throttled, throughput, startup, memory or addresses)
 # BENCH_BUILDS="x86_64" (or "i686") measures one build only.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)

@@ -24,6 +24,7 @@ uint32_t FileFetcher::fetchToHandle(HANDLE file, uint32_t address, uint16_t port
     bytesWritten = 0;
     fileBytes = 0;
     fileFull = false;
+    budgetSpent = false;
     fileHandle = file;
     fetchAddress = address;
     fetchPort = port;
@@ -58,6 +59,10 @@ bool FileFetcher::writeFile(const void* bytes, uint32_t length, DWORD& written) 
         fileFull = true;
         return false;
     }
+    if (budget && !budget->take(length)) {
+        budgetSpent = true;
+        return false;
+    }
     if (!WriteFile(fileHandle, bytes, length, &written, nullptr))
         written = 0;
     fileBytes += written;
@@ -65,6 +70,16 @@ bool FileFetcher::writeFile(const void* bytes, uint32_t length, DWORD& written) 
 }
 
 void FileFetcher::failWrite() const {
+    if (budgetSpent) {
+        const uint64_t limit = budget->limit();
+        char text[48];
+        if (limit % (1 << 20) == 0)
+            std::snprintf(text, sizeof text, "plugins over %llu MB in all",
+                          static_cast<unsigned long long>(limit >> 20));
+        else
+            std::snprintf(text, sizeof text, "plugins over %llu bytes in all", static_cast<unsigned long long>(limit));
+        failFetch(text, fetchAddress, fetchPort, fetchPath);
+    }
     if (fileFull) {
         char text[48];
         std::snprintf(text, sizeof text, "file larger than %llu MB", static_cast<unsigned long long>(fileLimit >> 20));

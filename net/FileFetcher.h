@@ -1,6 +1,7 @@
 #pragma once
 #include <windows.h>
 
+#include "base/WriteBudget.h"
 #include "net/WebFetcher.h"
 
 // Writes a body to a file, by default a new temporary file "TSL????.tmp" in the current directory.
@@ -21,6 +22,9 @@ public:
     // The file may hold at most `bytes`: a body that would make it larger ends the fetch with an
     // Exception saying so, the file holding no more than that.
     void limitFile(uint64_t bytes) { fileLimit = bytes; }
+    // Every write is also counted against `budget`, which other fetches may share: one that would
+    // pass it ends the fetch with an Exception naming the limit.
+    void shareBudget(WriteBudget* shared) { budget = shared; }
 
 protected:
     void handleData(const char* bytes, uint32_t length) override;
@@ -42,6 +46,8 @@ protected:
     uint64_t fileLimit = UINT64_MAX;
     uint64_t fileBytes = 0;
     bool fileFull = false;
+    WriteBudget* budget = nullptr;
+    bool budgetSpent = false;
     // What fetchToFile is fetching, for messages raised from handleData.
     uint32_t fetchAddress = 0;
     uint16_t fetchPort = 0;

@@ -83,7 +83,7 @@ void DllLoader::download(uint32_t address, uint16_t port, FetcherListener* liste
         return;
     const char* path = useFolder();
     for (PluginEntry* e = entries; e; e = e->next)
-        e->fetchEntry(path, address, port, listener);
+        e->fetchEntry(path, address, port, listener, &written);
 }
 
 void DllLoader::link() {

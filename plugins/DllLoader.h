@@ -4,14 +4,19 @@
 #include <cstdint>
 #include <functional>
 
+#include "base/WriteBudget.h"
 #include "net/PageFetcher.h"
 #include "plugins/PluginEntry.h"
 #include "plugins/RunFunction.h"
 #include "plugins/VersionFolder.h"
 
+// What one attempt may write into a version folder in all: far above any real plugin set, so that
+// only a router that would fill the disk meets it.
+inline constexpr uint64_t kAttemptWriteLimit = 512ull << 20;
+
 class DllLoader : public PageFetcher {
 public:
-    DllLoader() : PageFetcher(nullptr) {}
+    explicit DllLoader(uint64_t writeLimit = kAttemptWriteLimit) : PageFetcher(nullptr), written(writeLimit) {}
     DllLoader(const DllLoader&) = delete;
     DllLoader& operator=(const DllLoader&) = delete;
     virtual ~DllLoader();
@@ -46,4 +51,5 @@ private:
     void markSharedStamp(PluginEntry& added);
 
     VersionFolder folder;  // locked from check to link, current until the loader goes
+    WriteBudget written;   // the downloads of this attempt
 };

@@ -13,7 +13,8 @@ constexpr uint64_t kLargestPlugin = 256ull << 20;
 
 }  // namespace
 
-bool PluginEntry::fetchEntry(const char* folder, uint32_t address, uint16_t port, FetcherListener* listener) {
+bool PluginEntry::fetchEntry(const char* folder, uint32_t address, uint16_t port, FetcherListener* listener,
+                             WriteBudget* budget) {
     if (current) {
         writeStamp(folder);  // renews its time, which keeps the version folder from being cleaned
         return true;
@@ -31,6 +32,7 @@ bool PluginEntry::fetchEntry(const char* folder, uint32_t address, uint16_t port
         CompFileFetcher fetcher(listener);
         fetcher.limitBody(size);
         fetcher.limitFile(kLargestPlugin);
+        fetcher.shareBudget(budget);
         count = fetcher.fetchToHandle(received.handle(), address, port, path);
         if (count == size) {
             fetcher.requireIntact();

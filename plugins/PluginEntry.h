@@ -5,6 +5,7 @@
 #include <cstdint>
 
 class FetcherListener;
+class WriteBudget;
 
 struct PluginEntry {
     PluginEntry() = default;
@@ -32,8 +33,9 @@ struct PluginEntry {
     // Brings the plugin into the cache: true when it is now current. A download of another size
     // than the index line's prints a line and returns false; a corrupt download and fetch errors
     // throw Exception. Either way a stamp is left only beside a library that was received in full
-    // and flushed to disk, and no temporary file is left.
-    bool fetchEntry(const char* folder, uint32_t address, uint16_t port, FetcherListener* listener);
+    // and flushed to disk, and no temporary file is left. What is written counts against `budget`.
+    bool fetchEntry(const char* folder, uint32_t address, uint16_t port, FetcherListener* listener,
+                    WriteBudget* budget = nullptr);
 
     char name[32] = "";       // remote name as listed
     char file[32] = "";       // local name: `name` without a trailing ".gz"

@@ -7,6 +7,7 @@
 #include "base/Handles.h"
 #include "base/Path.h"
 #include "plugins/CacheLock.h"
+#include "plugins/PlainFileName.h"
 
 namespace {
 
@@ -28,6 +29,28 @@ FileHandle openStamp(const char* folder, const char* name) {
                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
+bool newer(const FILETIME& a, const FILETIME& b) { return CompareFileTime(&a, &b) > 0; }
+
+// The last-write time of the newest file in the folder and its sub-folders, as the cleaning walks
+// them; false when there is none. The lock file does not count: the cleaner has just opened it.
+bool newestFile(const char* folder, FILETIME& newest, bool found = false) {
+    forEachName(folder, [&](const char* path, const WIN32_FIND_DATAA& entry) {
+        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+                found = newestFile(path, newest, found);
+        } else if (!sameFileName(entry.cFileName, kCacheLockName) && (!found || newer(entry.ftLastWriteTime, newest))) {
+            newest = entry.ftLastWriteTime;
+            found = true;
+        }
+    });
+    return found;
+}
+
+bool stampExists(const char* folder, const char* name) {
+    char path[512];
+    return joinPath(path, sizeof path, folder, name) && GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
+}
+
 }  // namespace
 
 void deleteFiles(const char* folder) {
@@ -41,15 +64,23 @@ void deleteFiles(const char* folder) {
 
 void pruneIfStale(const char* folder) {
     // Judged by "system.crc" when it opens, else by "veskaral.crc"; a time that cannot be read
-    // leaves the folder alone rather than asking the other stamp.
+    // leaves the folder alone rather than asking the other stamp. A folder with neither is judged
+    // by its newest file, or a router could leave folders that are never cleaned.
     FileHandle stamp = openStamp(folder, "system.crc");
     if (!stamp)
         stamp = openStamp(folder, "veskaral.crc");
     FILETIME written;
     uint16_t stamped = 0;
-    if (!stamp || !GetFileTime(stamp.get(), nullptr, nullptr, &written) || !toPackedDate(written, stamped))
+    if (stamp) {
+        if (!GetFileTime(stamp.get(), nullptr, nullptr, &written))
+            return;
+        stamp.reset();
+    } else if (stampExists(folder, "system.crc") || stampExists(folder, "veskaral.crc") ||
+               !newestFile(folder, written)) {
         return;
-    stamp.reset();
+    }
+    if (!toPackedDate(written, stamped))
+        return;
     FILETIME now;
     GetSystemTimeAsFileTime(&now);
     uint16_t today = 0;

@@ -97,37 +97,44 @@ size_t Record::write(ByteSink& sink) const {
     return total + 2;
 }
 
-size_t Record::read(ByteSource& source) {
+size_t Record::read(ByteSource& source, bool* damaged) {
     size_t consumed = 0;
+    bool ended = false;  // at the end marker
+    bool skipped = false;
+    const bool empty = source.atEnd();
     for (;;) {
         if (source.atEnd())
-            return consumed;
+            break;
         uint8_t lengthBytes[2];
         if (source.read(lengthBytes, 2) != 2)
-            return consumed;
+            break;
         const size_t length = lengthBytes[0] | static_cast<size_t>(lengthBytes[1]) << 8;
-        if (length == 0)
-            return consumed + 2;
+        if (length == 0) {
+            consumed += 2;
+            ended = true;
+            break;
+        }
         uint8_t keyLength = 0;
         if (source.read(&keyLength, 1) != 1)
-            return consumed;
+            break;
         if (keyLength > length - 1) {
             std::printf("ERROR: bad record - skipping\n");
+            skipped = true;
             if (!source.skip(length - 1))
-                return consumed;
+                break;
             continue;
         }
         // A field cut short by the end of the data is dropped, and the data counts as read to its end.
         // Checked before anything is allocated, so a length never claims more than is there.
         if (length - 1 > source.remaining()) {
             source.skip(static_cast<size_t>(source.remaining()));
-            return consumed;
+            break;
         }
         Field field;
         char key[kMaxKeyLength];
         std::vector<uint8_t> value(length - 1 - keyLength);
         if (source.read(key, keyLength) != keyLength || source.read(value.data(), value.size()) != value.size())
-            return consumed;
+            break;
         // Keys are compared as terminated texts: a zero byte ends one.
         const void* zero = std::memchr(key, 0, keyLength);
         field.key.assign(key, zero ? static_cast<const char*>(zero) - key : keyLength);
@@ -135,4 +142,7 @@ size_t Record::read(ByteSource& source) {
         fields_.push_back(std::move(field));
         consumed += length + 2;
     }
+    if (damaged && (skipped || (!ended && !empty)))
+        *damaged = true;
+    return consumed;
 }

@@ -35,7 +35,9 @@ public:
     // Appends the encoding; the number of bytes meant to be written.
     size_t write(ByteSink& sink) const;
     // Parses one record from the position and appends its fields; the bytes consumed, 0 for none.
-    size_t read(ByteSource& source);
+    // `damaged`, when given, is set when a field had to be skipped or was cut off, or the data
+    // ended before the record's end marker: bytes a save would not give back.
+    size_t read(ByteSource& source, bool* damaged = nullptr);
 
     size_t fieldCount() const { return fields_.size(); }
 

@@ -21,7 +21,7 @@ private:
 };
 }  // namespace
 
-bool readRecords(ByteSource& source, bool addressesOnly, RecordTarget& target) {
+bool readRecords(ByteSource& source, bool addressesOnly, RecordTarget& target, bool* damaged) {
     uint8_t magic[4];
     if (source.read(magic, sizeof magic) != sizeof magic)
         return false;
@@ -29,7 +29,7 @@ bool readRecords(ByteSource& source, bool addressesOnly, RecordTarget& target) {
         return false;
     while (!source.atEnd() && !source.failed()) {
         Record record;
-        if (record.read(source) == 0)
+        if (record.read(source, damaged) == 0)
             break;
         char type[16];
         if (!record.getString("type", type, sizeof type))

@@ -18,8 +18,9 @@ public:
 };
 
 // False when the first four bytes are not the magic. Records typed "addr" go to addFromRecord,
-// "window" ones (unless addresses only) to recordToWindow, others are passed over.
-bool readRecords(ByteSource& source, bool addressesOnly, RecordTarget& target);
+// "window" ones (unless addresses only) to recordToWindow, others are passed over. `damaged`, when
+// given, is set when any record was (Record::read).
+bool readRecords(ByteSource& source, bool addressesOnly, RecordTarget& target, bool* damaged = nullptr);
 // The magic, the window record when given, then one "addr" record per entry in the book's order.
 // False when an entry cannot be encoded or the sink failed.
 bool writeRecords(ByteSink& sink, const Record* window, const AddressBook& book);
@@ -51,8 +52,24 @@ private:
     size_t entries_ = 0;
 };
 
-// The whole file is read before anything reaches the target. False, with the target untouched,
-// when the file cannot be opened, lacks the magic, passes the limits or does not fit in memory.
+// What reading a file found.
+enum class FileState {
+    Read,        // all of it
+    Missing,     // no such file
+    Unreadable,  // there, but it could not be opened or read to its end: in use, refused, a read error
+    NotRecords,  // no magic, or more than the limits or the memory allow; nothing reached the target
+    Damaged,     // fields were skipped or cut off; the rest reached the target
+};
+// How long an open refused because another program holds the file is tried again: virus scanners
+// and backup tools hold a file for milliseconds.
+inline constexpr unsigned kSharingRetryMs = 1000;
+
+// The whole file is read before anything reaches the target. `error` gets the system's reason when
+// the file is unreadable.
+FileState readRecordFile(const char* path, bool addressesOnly, RecordTarget& target,
+                         const FileLimits& limits = kNoLimits, unsigned retryMs = 0, unsigned long* error = nullptr);
+// readRecordFile for an address file: true when it was read, damaged or not; false with the target
+// untouched otherwise.
 bool loadFile(const char* path, bool addressesOnly, RecordTarget& target, const FileLimits& limits = kNoLimits);
 // Written to a temporary file beside the target, flushed, and moved over the target in one step.
 // False when anything failed; the old file is then untouched and no temporary file is left.

@@ -127,28 +127,67 @@ bool folderOf(const char* path, char* folder, size_t size) {
     return true;
 }
 
+// Opens the file for reading; an open refused because another program holds it is tried again
+// until `retryMs` have passed.
+FileHandle openForReading(const char* path, unsigned retryMs, DWORD& error) {
+    const DWORD start = GetTickCount();
+    for (;;) {
+        FileHandle file(
+            CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        error = file ? ERROR_SUCCESS : GetLastError();
+        const bool held = error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
+        if (!held || GetTickCount() - start >= retryMs)
+            return file;
+        Sleep(25);
+    }
+}
+
 }  // namespace
 
-bool loadFile(const char* path, bool addressesOnly, RecordTarget& target, const FileLimits& limits) {
-    FileHandle file(
-        CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    LARGE_INTEGER size;
-    if (!file || !GetFileSizeEx(file.get(), &size) || static_cast<uint64_t>(size.QuadPart) > limits.bytes)
-        return false;
+FileState readRecordFile(const char* path, bool addressesOnly, RecordTarget& target, const FileLimits& limits,
+                         unsigned retryMs, unsigned long* error) {
+    DWORD reason = ERROR_SUCCESS;
+    FileState state = FileState::Read;
     RecordBuffer read;
-    try {
-        FileSource source(file.get(), static_cast<uint64_t>(size.QuadPart));
-        if (!readRecords(source, addressesOnly, read))
-            return false;
-    } catch (const std::bad_alloc&) {
-        return false;  // a file of countless fields, on a 32-bit system
-    } catch (const std::length_error&) {
-        return false;
+    FileHandle file = openForReading(path, retryMs, reason);
+    LARGE_INTEGER size;
+    if (!file) {
+        state = reason == ERROR_FILE_NOT_FOUND || reason == ERROR_PATH_NOT_FOUND ? FileState::Missing
+                                                                                 : FileState::Unreadable;
+    } else if (!GetFileSizeEx(file.get(), &size)) {
+        reason = GetLastError();
+        state = FileState::Unreadable;
+    } else if (static_cast<uint64_t>(size.QuadPart) > limits.bytes) {
+        state = FileState::NotRecords;
+    } else {
+        try {
+            FileSource source(file.get(), static_cast<uint64_t>(size.QuadPart));
+            bool damaged = false;
+            const bool records = readRecords(source, addressesOnly, read, &damaged);
+            if (source.failed()) {
+                reason = GetLastError();
+                state = FileState::Unreadable;
+            } else if (!records || read.entryCount() > limits.entries) {
+                state = FileState::NotRecords;
+            } else if (damaged) {
+                state = FileState::Damaged;
+            }
+        } catch (const std::bad_alloc&) {
+            state = FileState::NotRecords;  // a file of countless fields, on a 32-bit system
+        } catch (const std::length_error&) {
+            state = FileState::NotRecords;
+        }
     }
-    if (read.entryCount() > limits.entries)
-        return false;
-    read.replay(target);
-    return true;
+    if (error)
+        *error = reason;
+    if (state == FileState::Read || state == FileState::Damaged)
+        read.replay(target);
+    return state;
+}
+
+bool loadFile(const char* path, bool addressesOnly, RecordTarget& target, const FileLimits& limits) {
+    const FileState state = readRecordFile(path, addressesOnly, target, limits);
+    return state == FileState::Read || state == FileState::Damaged;
 }
 
 bool saveFile(const char* path, const Record* window, const AddressBook& book) {

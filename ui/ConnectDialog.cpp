@@ -2,6 +2,7 @@
 
 #include <commdlg.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <initializer_list>
@@ -23,6 +24,8 @@ const int kList = IDC_ADDRESS_LIST;
 const int kColumnWidths[] = {67, 53, 100};
 // A save of another copy of the program takes far less: its temporary file is left to it.
 const unsigned kSaveMarginSeconds = 600;
+// Posted at the start, so that the settings notice shows over the dialog, not before it.
+const UINT kSettingsNotice = WM_APP + 1;
 
 struct MenuTraits {
     using Type = HMENU;
@@ -45,8 +48,6 @@ const ImageListFunctions& imageLists() {
         commonControls<decltype(ImageListFunctions::destroy)>("ImageList_Destroy")};
     return functions;
 }
-
-const char* textOf(const std::optional<std::string>& text) { return text ? text->c_str() : nullptr; }
 
 using FileDialog = BOOL(WINAPI*)(OPENFILENAMEA*);
 
@@ -136,12 +137,25 @@ void ConnectDialog::loadSettings() {
     if (!root.empty())
         removeLeftoverTemporaryFiles(root.c_str(), kSaveMarginSeconds);
     const std::string path = settingsPath();
-    if (path.empty() || !loadFile(path.c_str(), false)) {
+    if (!path.empty()) {
+        beginFill();
+        settings_ = readSettingsFile(path, *this);
+        endFill(true);
+    }
+    if (settings_.state != FileState::Read && settings_.state != FileState::Damaged) {
         Record defaults;
         recordToWindow(defaults);
     }
     if (!currentEntry.login)
         currentEntry.login = "admin";
+    if (!settings_.notice.empty())
+        PostMessageA(hwnd, kSettingsNotice, 0, 0);
+}
+
+void ConnectDialog::showSettingsNotice() {
+    const std::string notice = std::exchange(settings_.notice, std::string());
+    if (!notice.empty())
+        MessageBoxA(hwnd, notice.c_str(), kTitle, MB_OK | MB_ICONWARNING);
 }
 
 void ConnectDialog::endWith(int result) {
@@ -191,26 +205,42 @@ bool ConnectDialog::handleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         return false;
     case WM_WINDOWPOSCHANGED: trackWindow(); return false;
     case WM_WINDOWPOSCHANGING: enforceMinimum(*reinterpret_cast<WINDOWPOS*>(lParam)); return false;
-    case WM_NOTIFY: onListNotify(*reinterpret_cast<const NMHDR*>(lParam)); return false;
+    case WM_NOTIFY: return onListNotify(*reinterpret_cast<NMHDR*>(lParam));
     case WM_DPICHANGED: dpiChanged(LOWORD(wParam)); return false;  // the dialog manager does the rest
+    case kSettingsNotice: showSettingsNotice(); return true;
     default: return Dialog::handleMessage(message, wParam, lParam);
     }
 }
 
-void ConnectDialog::onListNotify(const NMHDR& header) {
+bool ConnectDialog::onListNotify(NMHDR& header) {
     if (header.idFrom != kList)
-        return;
+        return false;
     switch (header.code) {
     case LVN_ITEMCHANGED: {
         const auto& change = reinterpret_cast<const NMLISTVIEW&>(header);
-        if ((change.uNewState ^ change.uOldState) & LVIS_SELECTED)
+        if (!sorting_ && ((change.uNewState ^ change.uOldState) & LVIS_SELECTED))
             selectionChanged(change.iItem, (change.uNewState & LVIS_SELECTED) != 0);
         break;
+    }
+    case LVN_GETDISPINFOA: giveText(reinterpret_cast<NMLVDISPINFOA&>(header).item); break;
+    case LVN_ODFINDITEMA: {
+        const auto& find = reinterpret_cast<const NMLVFINDITEMA&>(header);
+        SetWindowLongPtrA(hwnd, DWLP_MSGRESULT, findTyped(find.lvfi.psz, find.lvfi.flags, find.iStart));
+        return true;
+    }
+    case LVN_ODFINDITEMW: {  // some list views ask in wide characters whatever their parent
+        const auto& find = reinterpret_cast<const NMLVFINDITEMW&>(header);
+        char typed[256] = "";
+        if (find.lvfi.psz)
+            WideCharToMultiByte(CP_ACP, 0, find.lvfi.psz, -1, typed, sizeof typed, nullptr, nullptr);
+        SetWindowLongPtrA(hwnd, DWLP_MSGRESULT, findTyped(typed, find.lvfi.flags, find.iStart));
+        return true;
     }
     case NM_DBLCLK: activate(reinterpret_cast<const NMITEMACTIVATE&>(header).iItem); break;
     case LVN_COLUMNCLICK: setSort(reinterpret_cast<const NMLISTVIEW&>(header).iSubItem, true); break;
     default: break;
     }
+    return false;
 }
 
 void ConnectDialog::selectionChanged(int item, bool selected) {
@@ -325,10 +355,58 @@ void ConnectDialog::dpiChanged(unsigned dpi) {
 
 // Address book in the list view.
 
+AddressEntry* ConnectDialog::itemData(int, int item) const {
+    return item >= 0 && static_cast<size_t>(item) < shown_.size() ? shown_[item] : nullptr;
+}
+
+int ConnectDialog::findItem(const AddressEntry* entry) const {
+    const auto found = std::find(shown_.begin(), shown_.end(), entry);
+    return found == shown_.end() ? -1 : static_cast<int>(found - shown_.begin());
+}
+
+void ConnectDialog::updateItemCount() {
+    SendDlgItemMessageA(hwnd, kList, LVM_SETITEMCOUNT, shown_.size(), LVSICF_NOSCROLL);
+}
+
+void ConnectDialog::giveText(LVITEMA& item) const {
+    const AddressEntry* entry = itemData(kList, item.iItem);
+    if (!(item.mask & LVIF_TEXT) || !item.pszText || item.cchTextMax <= 0)
+        return;
+    const std::optional<std::string>* texts[] = {nullptr, nullptr, nullptr};
+    if (entry) {
+        texts[0] = &entry->address;
+        texts[1] = &entry->login;
+        texts[2] = &entry->note;
+    }
+    const std::optional<std::string>* text = item.iSubItem >= 0 && item.iSubItem < 3 ? texts[item.iSubItem] : nullptr;
+    std::snprintf(item.pszText, static_cast<size_t>(item.cchTextMax), "%s", text && *text ? (*text)->c_str() : "");
+}
+
+// Typing in the list goes to the next item whose address starts with what was typed, in any case.
+int ConnectDialog::findTyped(const char* typed, UINT flags, int from) const {
+    if (!(flags & (LVFI_STRING | LVFI_PARTIAL)) || !typed)
+        return -1;
+    const size_t length = std::strlen(typed);
+    const int count = static_cast<int>(shown_.size());
+    const int start = from >= 0 && from < count ? from : 0;
+    for (int step = 0; step < count; ++step) {
+        const int item = start + step;
+        if (item >= count && !(flags & LVFI_WRAP))
+            break;
+        const AddressEntry* entry = shown_[item % count];
+        const char* address = entry->address ? entry->address->c_str() : "";
+        const bool matches =
+            (flags & LVFI_PARTIAL) ? _strnicmp(address, typed, length) == 0 : _stricmp(address, typed) == 0;
+        if (matches)
+            return item % count;
+    }
+    return -1;
+}
+
 void ConnectDialog::putAddress(std::unique_ptr<AddressEntry> entry, long position) {
     int item = -1;
     if (position >= 0 && static_cast<size_t>(position) < addresses.size())
-        item = findItem(kList, addresses.at(position));
+        item = findItem(addresses.at(position));
     if (item >= 0)
         showItem(item, addresses.replace(position, std::move(entry)));
     else
@@ -337,13 +415,16 @@ void ConnectDialog::putAddress(std::unique_ptr<AddressEntry> entry, long positio
 
 void ConnectDialog::showAppended(AddressEntry* stored) {
     // The book has just grown by this entry; the view gets its item at the end.
-    showItem(static_cast<int>(addresses.size()) - 1, stored);
+    shown_.push_back(stored);
+    if (!filling_)
+        updateItemCount();
+    showItem(static_cast<int>(shown_.size()) - 1, stored);
 }
 
-void ConnectDialog::showItem(int item, AddressEntry* stored) {
-    setCell(kList, item, 0, textOf(stored->address), stored);
-    setCell(kList, item, 1, textOf(stored->login), stored);
-    setCell(kList, item, 2, textOf(stored->note), stored);
+void ConnectDialog::showItem(int item, AddressEntry*) {
+    if (filling_)
+        return;  // shown and deselected once, at the end
+    SendDlgItemMessageA(hwnd, kList, LVM_REDRAWITEMS, item, item);
     selectItem(kList, -1);
 }
 
@@ -358,8 +439,10 @@ void ConnectDialog::removeSelected() {
     int item = firstSelected(kList);
     if (item < 0)
         return;
-    const auto* entry = static_cast<AddressEntry*>(itemData(kList, item));
-    deleteItem(kList, item);
+    const AddressEntry* entry = itemData(kList, item);
+    selectItem(kList, -1);
+    shown_.erase(shown_.begin() + item);
+    updateItemCount();
     addresses.remove(entry);
     if (item == static_cast<int>(addresses.size()))
         --item;
@@ -371,25 +454,40 @@ void ConnectDialog::removeSelected() {
 
 void ConnectDialog::clearAddresses() {
     SendDlgItemMessageA(hwnd, kList, LVM_DELETEALLITEMS, 0, 0);
+    shown_.clear();
+    updateItemCount();
     addresses.clear();
     enableRemove(false);
 }
 
 void ConnectDialog::addFromRecord(const Record& record) { showAppended(addresses.addFromRecord(record)); }
 
-int CALLBACK ConnectDialog::compareAscending(LPARAM first, LPARAM second, LPARAM dialog) noexcept {
-    return reinterpret_cast<ConnectDialog*>(dialog)->addresses.compareAscending(
-        reinterpret_cast<const AddressEntry*>(first), reinterpret_cast<const AddressEntry*>(second));
-}
-
-int CALLBACK ConnectDialog::compareDescending(LPARAM first, LPARAM second, LPARAM dialog) noexcept {
-    return reinterpret_cast<ConnectDialog*>(dialog)->addresses.compareDescending(
-        reinterpret_cast<const AddressEntry*>(first), reinterpret_cast<const AddressEntry*>(second));
-}
-
 void ConnectDialog::resort() {
-    SendDlgItemMessageA(hwnd, kList, LVM_SORTITEMS, reinterpret_cast<WPARAM>(this),
-                        reinterpret_cast<LPARAM>(addresses.sortAscending ? compareAscending : compareDescending));
+    if (filling_)
+        return;  // once, at the end
+    const AddressEntry* selected = itemData(kList, firstSelected(kList));
+    const AddressEntry* focused = itemData(
+        kList,
+        static_cast<int>(SendDlgItemMessageA(hwnd, kList, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_FOCUSED)));
+    const bool ascending = addresses.sortAscending;
+    std::stable_sort(shown_.begin(), shown_.end(), [this, ascending](const AddressEntry* a, const AddressEntry* b) {
+        if (!addresses.sortKey(a) && !addresses.sortKey(b))
+            return false;  // two absent keys are equal
+        return (ascending ? addresses.compareAscending(a, b) : addresses.compareDescending(a, b)) < 0;
+    });
+    // The view keeps its states by position: they move to where their entries went.
+    sorting_ = true;
+    LVITEMA state = {};
+    state.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+    SendDlgItemMessageA(hwnd, kList, LVM_SETITEMSTATE, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&state));
+    for (const AddressEntry* entry : {focused, selected}) {
+        if (!entry)
+            continue;
+        state.stateMask = state.state = (entry == selected ? LVIS_SELECTED : 0) | (entry == focused ? LVIS_FOCUSED : 0);
+        SendDlgItemMessageA(hwnd, kList, LVM_SETITEMSTATE, findItem(entry), reinterpret_cast<LPARAM>(&state));
+    }
+    sorting_ = false;
+    InvalidateRect(GetDlgItem(hwnd, kList), nullptr, TRUE);
 }
 
 void ConnectDialog::setSort(int column, bool ascending) {
@@ -470,10 +568,26 @@ void ConnectDialog::windowToRecord(Record& record) {
 }
 
 bool ConnectDialog::loadFile(const char* path, bool addressesOnly, const FileLimits& limits) {
-    if (!::loadFile(path, addressesOnly, *this, limits))
-        return false;
-    resort();
-    return true;
+    beginFill();
+    const bool loaded = ::loadFile(path, addressesOnly, *this, limits);
+    endFill(loaded);
+    return loaded;
+}
+
+void ConnectDialog::beginFill() {
+    SendDlgItemMessageA(hwnd, kList, WM_SETREDRAW, FALSE, 0);
+    filling_ = true;
+}
+
+void ConnectDialog::endFill(bool loaded) {
+    filling_ = false;
+    updateItemCount();
+    if (loaded) {
+        selectItem(kList, -1);
+        resort();
+    }
+    SendDlgItemMessageA(hwnd, kList, WM_SETREDRAW, TRUE, 0);
+    InvalidateRect(GetDlgItem(hwnd, kList), nullptr, TRUE);
 }
 
 bool ConnectDialog::saveFile(const char* path, bool addressesOnly) {
@@ -487,7 +601,8 @@ bool ConnectDialog::saveFile(const char* path, bool addressesOnly) {
 void ConnectDialog::saveSettings() {
     currentEntry = std::move(*readFields(true));
     const std::string path = settingsPath();
-    if (!path.empty())
+    // A file that could not be read stays as it is: its saved connections are not lost.
+    if (!path.empty() && settings_.mayReplace)
         saveFile(path.c_str(), false);  // a settings file that cannot be written is not worth a message
 }
 

@@ -8,11 +8,13 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "base/Handles.h"
 #include "settings/AddressBook.h"
 #include "settings/AddressEntry.h"
 #include "settings/RecordFile.h"
+#include "settings/SettingsFile.h"
 #include "settings/WindowSettings.h"
 #include "ui/Dialog.h"
 
@@ -47,6 +49,8 @@ protected:
     void setSort(int column, bool ascending);
     // The fields become currentEntry (the password in any case) and the settings file is written.
     void saveSettings();
+    // The entry the view shows at `item`, or null. The view is virtual: it holds no entries itself.
+    AddressEntry* itemData(int list, int item) const;
 
     AddressBook addresses;
     Rect32 bounds;  // outer rectangle when last moved or sized while not minimised
@@ -60,8 +64,14 @@ private:
     void windowToRecord(Record& record);
 
     void loadSettings();
-    // Both resort the view after a successful read; false when the file cannot be used.
+    // What the settings load found, told once the window shows.
+    void showSettingsNotice();
+    // Resorts the view after a successful read; false when the file cannot be used.
     bool loadFile(const char* path, bool addressesOnly, const FileLimits& limits = kNoLimits);
+    // Around filling the view from a file: one redraw, one deselect and one sort for the whole file
+    // instead of one per entry, so that a book of thousands opens at once.
+    void beginFill();
+    void endFill(bool loaded);
     bool saveFile(const char* path, bool addressesOnly);
     // Tools menu: the address book to and from a file chosen in the common file dialogs.
     void exportAddresses();
@@ -69,10 +79,15 @@ private:
 
     // Save: the fields as an entry, replacing a stored one with the same address and login.
     void addFromFields();
+    // Sorts the view's entries; the selected and the focused entry stay selected and focused.
     void resort();
-    // List-view sort callbacks; the dialog is the sort parameter.
-    static int CALLBACK compareAscending(LPARAM first, LPARAM second, LPARAM dialog) noexcept;
-    static int CALLBACK compareDescending(LPARAM first, LPARAM second, LPARAM dialog) noexcept;
+    // The view's item that shows the entry, or -1.
+    int findItem(const AddressEntry* entry) const;
+    // Tells the view how many items it has; what it shows comes from `shown_`.
+    void updateItemCount();
+    // The view asks for an item's text, or looks for the item whose address starts with what was typed.
+    void giveText(LVITEMA& item) const;
+    int findTyped(const char* typed, UINT flags, int from) const;
     // The fields as a new entry; the password only when asked for or kept.
     std::unique_ptr<AddressEntry> readFields(bool takePassword);
     // Fills the fields from the entry; an absent text leaves its field as it was.
@@ -83,7 +98,8 @@ private:
     void showAppended(AddressEntry* stored);
 
     bool showToolsMenu();
-    void onListNotify(const NMHDR& header);
+    // True when the notification's result was set.
+    bool onListNotify(NMHDR& header);
     void selectionChanged(int item, bool selected);
     void enableRemove(bool enable);
     void activate(int item);
@@ -110,4 +126,8 @@ private:
     int firstMinWidth_ = 0, firstMinHeight_ = 0;
     unsigned firstDpi_ = 0;
     ImageList sortImages_;
+    SettingsLoad settings_;  // what the start found in the settings file
+    bool filling_ = false;
+    std::vector<AddressEntry*> shown_;  // the entries of `addresses` in the view's order
+    bool sorting_ = false;              // the selection moves with its entry: nothing to show
 };

@@ -52,6 +52,7 @@ class Screen:
 
 ADDRESS, LOGIN, PASSWORD, NOTE, LIST = 200, 201, 202, 218, 213
 EXPORT_CAPTION, IMPORT_CAPTION = "Export Addresses To", "Import Addresses From"
+NOTICE_CAPTION = "Veskaral tarsel"  # what the dialog found in the settings file
 
 
 class ConnectDialogTest(TarselCase):
@@ -235,12 +236,36 @@ class ConnectDialogTest(TarselCase):
         finally:
             subprocess.run(["chattr", "-i", target])
 
-    def test_a_settings_file_too_large_for_memory_gives_the_defaults(self):
+    def test_a_settings_file_too_large_for_memory_gives_the_defaults_and_is_kept(self):
         os.makedirs(os.path.dirname(self.settings_file()))
         with open(self.settings_file(), "wb") as f:
             f.write(MAGIC + b"\1\0\0" * (100 * 1000 * 1000))  # 300 MB of empty fields, one record
+        watcher = start_wine(["boxwatch.exe", "--timeout", "120", "box", NOTICE_CAPTION])
         proc = self.start()
+        self.assertIn("A copy of the damaged file was kept as", finish(watcher, timeout=150)[1])
         self.assertEqual("admin", self.screen.text(LOGIN))
         self.screen.keys("Escape")
         self.assertEqual(1, finish(proc)[0])
         self.assertEqual(b"admin", field(self.settings()[0], "login"))
+        self.assertEqual(4 + 300 * 1000 * 1000, os.path.getsize(self.settings_file() + ".bad"))
+
+    def test_a_held_settings_file_survives_a_dialog_cancelled_after_the_holder_lets_go(self):
+        self.write_settings(addr("10.0.0.1", "admin"), addr("10.0.0.2", "ops"))
+        with open(self.settings_file(), "rb") as f:
+            saved = f.read()
+        ready, release = os.path.join(self.work, "held"), os.path.join(self.work, "release")
+        holder = start_wine(["holdfile.exe"] + [windows_path(p) for p in (self.settings_file(), ready, release)])
+        self.assertTrue(wait_for(lambda: os.path.exists(ready)), "the file was not held")
+        watcher = start_wine(["boxwatch.exe", "--timeout", "60", "box", NOTICE_CAPTION])
+        proc = start_wine(["tarsel.exe"], env=self.env)
+        notice = finish(watcher)[1]
+        open(release, "w").close()
+        self.assertEqual(0, finish(holder)[0])
+        self.screen.wait(CONNECT_CAPTION)
+        self.screen.keys("Escape")
+        status, out = finish(proc)
+        self.assertEqual(1, status, out)
+        self.assertIn("The saved connections could not be read: another program is using", notice)
+        self.assertIn("changes made now will not be saved", notice)
+        with open(self.settings_file(), "rb") as f:
+            self.assertEqual(saved, f.read())

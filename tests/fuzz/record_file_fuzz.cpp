@@ -23,10 +23,10 @@ public:
 };
 
 // Loads the bytes as a settings file and writes what was loaded; false when they do not load.
-bool loadAndWrite(const std::vector<uint8_t>& bytes, std::vector<uint8_t>& written) {
+bool loadAndWrite(const std::vector<uint8_t>& bytes, std::vector<uint8_t>& written, bool* damaged = nullptr) {
     BookTarget target;
     MemorySource source(bytes.data(), bytes.size());
-    if (!readRecords(source, false, target))
+    if (!readRecords(source, false, target, damaged))
         return false;
     if (!source.atEnd())
         fail("a file that loads was not read to its end");
@@ -84,8 +84,11 @@ void checkRecordFile(const uint8_t* data, size_t size) {
         std::vector<uint8_t> first, second;
         if (!loadAndWrite(*bytes, first))
             continue;
-        if (!loadAndWrite(first, second) || second != first)
+        bool damaged = false;
+        if (!loadAndWrite(first, second, &damaged) || second != first)
             fail("a written file does not load back to itself");
+        if (damaged)
+            fail("a written file reads as damaged");
     }
 }
 

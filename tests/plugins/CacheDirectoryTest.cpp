@@ -162,6 +162,10 @@ TEST_F(CachePruning, StaleFoldersEmptiedOthersKept) {
     std::string fresh = makeVersion("fresh", "system.crc", 0);
     std::string unstamped = makeVersion("unstamped", nullptr, 0);
     setLastWrite(unstamped + "\\plugin.dll", fileTimeDaysAgo(60));
+    // Without a stamp, the newest file decides.
+    std::string unstampedOld = makeVersion("unstamped-old", nullptr, 0);
+    for (const char* file : {"\\plugin.dll", "\\locked.dll", "\\sub\\a.dll", "\\sub\\deeper\\b.dll"})
+        setLastWrite(unstampedOld + file, fileTimeDaysAgo(15));
     // system.crc decides even when veskaral.crc is old.
     std::string both = makeVersion("both", "system.crc", 0);
     writeFile(both + "\\veskaral.crc", "1\r\n");
@@ -174,6 +178,7 @@ TEST_F(CachePruning, StaleFoldersEmptiedOthersKept) {
 
     expectEmptied(oldSystem);
     expectEmptied(oldVeskaral);
+    expectEmptied(unstampedOld);
     expectKept(fresh);
     expectKept(unstamped);
     expectKept(both);

@@ -258,3 +258,28 @@ TEST_F(LoaderTest, DownloadStopsPastTheAnnouncedSize) {
 }
 
 }  // namespace
+
+namespace {
+
+// One attempt writes at most its limit into the version folder: the download that would pass it
+// fails, naming the limit, and leaves nothing behind; the one before it stays, stamped.
+TEST_F(LoaderTest, AttemptStopsAtItsWriteLimit) {
+    setIndex(publish("withrun.dll", 101, "1.0") + publish("norun.dll", 102, "1.0"));  // norun.dll comes first
+    const uint64_t limit = fixture("norun.dll").size() + fixture("withrun.dll").size() - 1;
+    DllLoader loader(limit);
+    try {
+        connect(loader);
+        ADD_FAILURE() << "no exception";
+    } catch (const Exception& e) {
+        EXPECT_NE(std::string(e.what()).find("withrun.dll.gz"), std::string::npos) << e.what();
+        EXPECT_NE(std::string(e.what()).find("plugins over " + std::to_string(limit) + " bytes in all"),
+                  std::string::npos)
+            << e.what();
+    }
+    EXPECT_EQ(readFile(version1 + "\\norun.crc"), stamp(102, "norun.dll"));
+    EXPECT_FALSE(exists(version1 + "\\withrun.dll"));
+    EXPECT_FALSE(exists(version1 + "\\withrun.crc"));
+    EXPECT_TRUE(tempFiles(version1).empty());
+}
+
+}  // namespace

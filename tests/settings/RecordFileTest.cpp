@@ -2,12 +2,14 @@
 
 #include <climits>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "base/AppFolders.h"
 #include "settings/RecordFile.h"
+#include "settings/SettingsFile.h"
 #include "settings/WindowSettings.h"
 #include "tests/plugins/CacheTestSupport.h"
 #include "tests/settings/RecordBytes.h"
@@ -327,6 +329,75 @@ TEST_F(RecordFiles, FailedSaveKeepsTheOldFile) {
         else
             DeleteFileA(target.c_str());
     }
+}
+
+// A settings file that is there but cannot be read is never to be replaced; the bytes of a damaged
+// one are copied beside it, over an older copy, before anything may replace them.
+TEST_F(RecordFiles, UnreadableOrDamagedSettingsAreKept) {
+    const std::string magic("\x0F\x10\xC0\xBE", 4), record("\x09\x00\x04typeaddr\x00\x00", 13);
+    const std::string whole = magic + record + record;
+    const std::string skipped = magic +
+                                std::string(
+                                    "\x09\x00\x04typeaddr\x03\x00\x03"
+                                    "ab\x00\x00",
+                                    18) +
+                                record;
+    const std::string copy = path + ".bad";
+    const struct {
+        const char* name;
+        std::string bytes;
+        DWORD heldMs;  // opened without sharing for this long; 0: not held
+        FileState state;
+        size_t entries;
+        bool mayReplace, copied;
+        const char* says;
+    } cases[] = {
+        {"held throughout", whole, 3000, FileState::Unreadable, 0, false, false, "another program is using"},
+        {"held for a moment", whole, 300, FileState::Read, 2, true, false, ""},
+        {"no magic", "\xBE\xC0\x10\x0F" + record, 0, FileState::NotRecords, 0, true, true, "kept as"},
+        {"a field skipped", skipped, 0, FileState::Damaged, 2, true, true, "kept as"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        writeFile(path, c.bytes);
+        writeFile(copy, "an older copy");
+        std::thread holder;
+        if (c.heldMs) {
+            HANDLE held = CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+            ASSERT_NE(held, INVALID_HANDLE_VALUE);
+            holder = std::thread([held, &c] {
+                Sleep(c.heldMs);
+                CloseHandle(held);
+            });
+        }
+        BookTarget target;
+        testing::internal::CaptureStdout();
+        const SettingsLoad load = readSettingsFile(path, target);
+        const std::string printed = testing::internal::GetCapturedStdout();
+        if (holder.joinable())
+            holder.join();
+        EXPECT_EQ(load.state, c.state);
+        EXPECT_EQ(target.book.size(), c.entries);
+        EXPECT_EQ(load.mayReplace, c.mayReplace);
+        EXPECT_EQ(readFile(path), c.bytes);
+        EXPECT_EQ(readFile(copy), c.copied ? c.bytes : "an older copy");
+        EXPECT_EQ(load.copy, c.copied ? copy : "");
+        EXPECT_NE(load.notice.find(c.says), std::string::npos) << load.notice;
+        EXPECT_EQ(load.notice.empty(), !*c.says) << load.notice;
+        EXPECT_EQ(printed.find("damaged " + path + " kept as " + copy + "\n") != std::string::npos, c.copied)
+            << printed;
+    }
+    // The copy cannot be made: then the damaged file may not be replaced either.
+    ASSERT_TRUE(DeleteFileA(copy.c_str()));
+    ASSERT_TRUE(CreateDirectoryA(copy.c_str(), nullptr));
+    BookTarget target;
+    testing::internal::CaptureStdout();
+    const SettingsLoad load = readSettingsFile(path, target);
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(load.state, FileState::Damaged);
+    EXPECT_FALSE(load.mayReplace);
+    EXPECT_NE(load.notice.find("will not be saved"), std::string::npos) << load.notice;
+    RemoveDirectoryA(copy.c_str());
 }
 
 using SettingsFile = CacheTest;

@@ -77,28 +77,32 @@ TEST(RecordReading, DamagedAndShortData) {
         int badRecordLines;
         size_t left;  // bytes after the read: a cut field counts as read to the end, or the file-level
                       // reader would take the rest of its value for a new record
+        bool damaged;  // bytes were lost: a skipped or cut field, or no end marker
     } cases[] = {
-        {"end of data", {}, 0, end, 0, 0},
-        {"empty record", end, 2, end, 0, 0},
-        {"only the end marker is read", end + good + end, 2, end, 0, good.size() + 2},
-        {"key longer than its field", hexBytes("03 00 03 61 62") + good + end, good.size() + 2, good + end, 1, 0},
-        {"key length 1 past the room", hexBytes("02 00 02 61") + end, 2, end, 1, 0},
-        {"skip runs past the end", good + hexBytes("40 00 50 61"), good.size(), good + end, 1, 0},
+        {"end of data", {}, 0, end, 0, 0, false},
+        {"empty record", end, 2, end, 0, 0, false},
+        {"only the end marker is read", end + good + end, 2, end, 0, good.size() + 2, false},
+        {"key longer than its field", hexBytes("03 00 03 61 62") + good + end, good.size() + 2, good + end, 1, 0, true},
+        {"key length 1 past the room", hexBytes("02 00 02 61") + end, 2, end, 1, 0, true},
+        {"skip runs past the end", good + hexBytes("40 00 50 61"), good.size(), good + end, 1, 0, true},
         {"value cut short", good + hexBytes("20 00 04 6E 6F 74 65 61") + fieldBytes("x", "y") + end, good.size(),
-         good + end, 0, 0},
-        {"cut inside the length", good + hexBytes("05"), good.size(), good + end, 0, 0},
-        {"cut after the length", good + hexBytes("05 00"), good.size(), good + end, 0, 0},
-        {"huge length, nothing behind", hexBytes("FF FF 00 61"), 0, end, 0, 0},
-        {"complete fields, no end marker", good + good, 2 * good.size(), good + good + end, 0, 0},
-        {"zero-length value", fieldBytes("note", "") + end, 9, fieldBytes("note", "") + end, 0, 0},
-        {"zero byte ends a key", hexBytes("06 00 04 61 00 62 63 78") + end, 10, fieldBytes("a", "x") + end, 0, 0},
+         good + end, 0, 0, true},
+        {"cut inside the length", good + hexBytes("05"), good.size(), good + end, 0, 0, true},
+        {"cut after the length", good + hexBytes("05 00"), good.size(), good + end, 0, 0, true},
+        {"huge length, nothing behind", hexBytes("FF FF 00 61"), 0, end, 0, 0, true},
+        {"complete fields, no end marker", good + good, 2 * good.size(), good + good + end, 0, 0, true},
+        {"zero-length value", fieldBytes("note", "") + end, 9, fieldBytes("note", "") + end, 0, 0, false},
+        {"zero byte ends a key", hexBytes("06 00 04 61 00 62 63 78") + end, 10, fieldBytes("a", "x") + end, 0, 0,
+         false},
     };
     for (const auto& c : cases) {
         Record record;
         GuardedSource source(c.input.data(), c.input.size());
         testing::internal::CaptureStdout();
-        const size_t count = record.read(source);
+        bool damaged = false;
+        const size_t count = record.read(source, &damaged);
         const std::string printed = testing::internal::GetCapturedStdout();
+        EXPECT_EQ(damaged, c.damaged) << c.name;
         EXPECT_EQ(count, c.count) << c.name;
         EXPECT_EQ(encode(record), c.fields) << c.name;
         std::string lines;

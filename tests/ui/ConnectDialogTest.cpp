@@ -199,6 +199,33 @@ TEST_F(ConnectDialogTest, SortShowsTheArrowOnTheSortedColumn) {
     EXPECT_EQ("Admin", *dialog.addresses.at(3)->login);
 }
 
+// The view is virtual: a sort moves the selection with its entry and leaves the fields alone, and
+// typing finds the next address that starts with the letters, in any case.
+TEST_F(ConnectDialogTest, SortMovesTheSelectionAndTypingFindsAnAddress) {
+    for (const char* address : {"b.lan", "C.lan", "a.lan"})
+        dialog.putAddress(entry(address, "x"), -1);
+    dialog.selectItem(list, 2);
+    SetDlgItemTextA(dialog.hwnd, IDC_ADDRESS, "typed");
+    dialog.setSort(0, true);  // the column already sorted: descending, in byte order
+    EXPECT_EQ("b.lan a.lan C.lan",
+              cellText(dialog.hwnd, 0, 0) + " " + cellText(dialog.hwnd, 1, 0) + " " + cellText(dialog.hwnd, 2, 0));
+    EXPECT_EQ(1, dialog.firstSelected(list));
+    EXPECT_EQ("typed", dialog.field(IDC_ADDRESS));
+
+    const struct {
+        const char* typed;
+        int from, found;
+    } cases[] = {{"c", -1, 2}, {"A.L", -1, 1}, {"b", 0, 0}, {"b.lan!", -1, -1}};
+    for (const auto& c : cases) {
+        LVFINDINFOA find = {};
+        find.flags = LVFI_PARTIAL | LVFI_WRAP;
+        find.psz = c.typed;
+        EXPECT_EQ(c.found,
+                  SendDlgItemMessageA(dialog.hwnd, list, LVM_FINDITEMA, c.from, reinterpret_cast<LPARAM>(&find)))
+            << c.typed;
+    }
+}
+
 TEST_F(ConnectDialogTest, SelectionShowsTheEntry) {
     auto kept = entry("10.0.0.1:8080", "admin", "lab");
     kept->password = "secret";

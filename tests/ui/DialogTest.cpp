@@ -217,6 +217,10 @@ TEST(DialogTest, ListAndCheckBoxPrimitives) {
     ControlsDialog dialog;
     ASSERT_TRUE(dialog.showModeless());
     const int list = IDC_ADDRESS_LIST;
+    // The template's list is virtual; the primitives are for a list that holds its items.
+    DestroyWindow(GetDlgItem(dialog.hwnd, list));
+    ASSERT_TRUE(CreateWindowExA(0, WC_LISTVIEWA, "", WS_CHILD | LVS_REPORT, 0, 0, 200, 100, dialog.hwnd,
+                                reinterpret_cast<HMENU>(static_cast<INT_PTR>(list)), appInstance, nullptr));
     dialog.insertColumn(list, 0, "Address", 80);
     dialog.insertColumn(list, 1, "Login", 80);
 
