@@ -1,0 +1,40 @@
+#!/bin/bash
+# Builds the release twice, from two copies of the tree in folders of different names, one after the
+# other and in different time zones and umasks, and compares tarsel.exe and the zip byte for byte.
+# Usage: reproducible.sh WORK_FOLDER (emptied first; keep it git-ignored).
+set -euo pipefail
+source=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+work=$(realpath -m "${1:?usage: reproducible.sh WORK_FOLDER}")
+rm -rf "$work"
+epoch=$(git -C "$source" log -1 --format=%ct)
+copies=("$work/a" "$work/second-copy")
+zones=(UTC Pacific/Kiritimati)
+masks=(022 077)
+for i in 0 1; do
+  mkdir -p "${copies[i]}"
+  # The working tree as it stands, committed or not; files deleted from it stay out.
+  (cd "$source" && git ls-files -z -co --exclude-standard |
+    while IFS= read -r -d '' f; do [ -e "$f" ] && printf '%s\0' "$f"; done | tar --null -T - -cf -) |
+    tar -xf - -C "${copies[i]}"
+  (cd "${copies[i]}" && umask "${masks[i]}" && TZ=${zones[i]} SOURCE_DATE_EPOCH=$epoch scripts/release.sh >/dev/null)
+done
+
+status=0
+compare() {  # name, then its path inside each copy
+  local first=${copies[0]}/$2 second=${copies[1]}/$2
+  if grep -qaF "$work" "$first"; then
+    echo "$1 holds its build folder's path"
+    status=1
+  fi
+  if cmp -s "$first" "$second"; then
+    echo "the same: $1, $(sha256sum <"$first" | cut -d' ' -f1)"
+    return
+  fi
+  status=1
+  echo "DIFFERENT: $1 ($(stat -c %s "$first") and $(stat -c %s "$second") bytes), at the offsets (from 0):"
+  cmp -l "$first" "$second" 2>/dev/null |
+    awk 'NR <= 40 { printf " %d", $1 - 1 } END { print (NR > 40 ? " ... " NR " bytes in all" : "") }'
+}
+compare tarsel.exe build/release/app/tarsel.exe
+compare "the zip" "dist/$(cd "${copies[0]}/dist" && ls tarsel-*-win32.zip)"
+exit $status
