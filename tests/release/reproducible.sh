@@ -6,16 +6,23 @@ set -euo pipefail
 source=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 work=$(realpath -m "${1:?usage: reproducible.sh WORK_FOLDER}")
 rm -rf "$work"
-epoch=$(git -C "$source" log -1 --format=%ct)
+# The tree as it stands, committed or not; outside a git checkout, all but what builds and tests leave.
+if git -C "$source" rev-parse --is-inside-work-tree >/dev/null 2>&1; then
+  tree_files() { git ls-files -z -co --exclude-standard; }
+  epoch=$(git -C "$source" log -1 --format=%ct)
+else
+  tree_files() { find . \( -path './build*' -o -path './.wineprefix*' -o -path ./dist -o -path ./out \) -prune -o -type f -print0; }
+  epoch=315532800
+fi
 copies=("$work/a" "$work/second-copy")
 zones=(UTC Pacific/Kiritimati)
 masks=(022 077)
 for i in 0 1; do
   mkdir -p "${copies[i]}"
-  # The working tree as it stands, committed or not (files deleted from it stay out), committed
-  # afresh at the time of the last commit: the release script finds that time as in a checkout, and
-  # the build sees no SOURCE_DATE_EPOCH, which the linker would use for the time it must leave out.
-  (cd "$source" && git ls-files -z -co --exclude-standard |
+  # Each copy is committed afresh at the time of the last commit: the release script finds that time
+  # as in a checkout, and the build sees no SOURCE_DATE_EPOCH, which the linker would use for the
+  # time it must leave out. Files deleted from the working tree stay out.
+  (cd "$source" && tree_files |
     while IFS= read -r -d '' f; do [ -e "$f" ] && printf '%s\0' "$f"; done | tar --null -T - -cf -) |
     tar -xf - -C "${copies[i]}"
   (cd "${copies[i]}" && git init -q && git add -A &&
