@@ -3,7 +3,7 @@
 # The release program is 32-bit: Wine runs it with Debian's i386 wine32 beside wine64.
 set -euo pipefail
 packages=(
-  cmake make python3 g++
+  cmake make python3 g++ git
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix
   binutils-mingw-w64-x86-64 binutils-mingw-w64-i686 libz-mingw-w64-dev
   googletest libgtest-dev
