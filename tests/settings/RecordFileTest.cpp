@@ -3,6 +3,7 @@
 #include <climits>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -13,6 +14,7 @@
 #include "settings/WindowSettings.h"
 #include "tests/plugins/CacheTestSupport.h"
 #include "tests/settings/RecordBytes.h"
+#include "tests/support/Wait.h"
 
 namespace {
 
@@ -334,6 +336,7 @@ TEST_F(RecordFiles, FailedSaveKeepsTheOldFile) {
 // A settings file that is there but cannot be read is never to be replaced; the bytes of a damaged
 // one are copied beside it, over an older copy, before anything may replace them.
 TEST_F(RecordFiles, UnreadableOrDamagedSettingsAreKept) {
+    const DWORD kHeldThroughout = INFINITE;
     const std::string magic("\x0F\x10\xC0\xBE", 4), record("\x09\x00\x04typeaddr\x00\x00", 13);
     const std::string whole = magic + record + record;
     const std::string skipped = magic +
@@ -346,13 +349,13 @@ TEST_F(RecordFiles, UnreadableOrDamagedSettingsAreKept) {
     const struct {
         const char* name;
         std::string bytes;
-        DWORD heldMs;  // opened without sharing for this long; 0: not held
+        DWORD heldMs;  // opened without sharing for this long; 0: not held; kHeldThroughout
         FileState state;
         size_t entries;
         bool mayReplace, copied;
         const char* says;
     } cases[] = {
-        {"held throughout", whole, 3000, FileState::Unreadable, 0, false, false, "another program is using"},
+        {"held throughout", whole, kHeldThroughout, FileState::Unreadable, 0, false, false, "another program is using"},
         {"held for a moment", whole, 300, FileState::Read, 2, true, false, ""},
         {"no magic", "\xBE\xC0\x10\x0F" + record, 0, FileState::NotRecords, 0, true, true, "kept as"},
         {"a field skipped", skipped, 0, FileState::Damaged, 2, true, true, "kept as"},
@@ -362,20 +365,27 @@ TEST_F(RecordFiles, UnreadableOrDamagedSettingsAreKept) {
         writeFile(path, c.bytes);
         writeFile(copy, "an older copy");
         std::thread holder;
+        HANDLE held = INVALID_HANDLE_VALUE;
         if (c.heldMs) {
-            HANDLE held = CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+            held = CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
             ASSERT_NE(held, INVALID_HANDLE_VALUE);
-            holder = std::thread([held, &c] {
-                Sleep(c.heldMs);
-                CloseHandle(held);
-            });
+            if (c.heldMs != kHeldThroughout)
+                holder = std::thread([&held, &c] {
+                    Sleep(c.heldMs);
+                    CloseHandle(std::exchange(held, INVALID_HANDLE_VALUE));
+                });
         }
         BookTarget target;
         testing::internal::CaptureStdout();
-        const SettingsLoad load = readSettingsFile(path, target);
+        // A holder that lets go is waited for as long as a busy machine may need; one that never does
+        // is given up on after the program's own retry.
+        const SettingsLoad load =
+            readSettingsFile(path, target, holder.joinable() ? kWaitBoundMs : kSharingRetryMs);
         const std::string printed = testing::internal::GetCapturedStdout();
         if (holder.joinable())
             holder.join();
+        else if (held != INVALID_HANDLE_VALUE)
+            CloseHandle(held);
         EXPECT_EQ(load.state, c.state);
         EXPECT_EQ(target.book.size(), c.entries);
         EXPECT_EQ(load.mayReplace, c.mayReplace);
