@@ -24,7 +24,7 @@ const int kList = IDC_ADDRESS_LIST;
 const int kColumnWidths[] = {67, 53, 100};
 // A save of another copy of the program takes far less: its temporary file is left to it.
 const unsigned kSaveMarginSeconds = 600;
-// Posted at the start, so that the settings notice shows over the dialog, not before it.
+// Posted at the start, so that the settings notice shows over the dialog once it is up.
 const UINT kSettingsNotice = WM_APP + 1;
 
 struct MenuTraits {
@@ -154,8 +154,13 @@ void ConnectDialog::loadSettings() {
 
 void ConnectDialog::showSettingsNotice() {
     const std::string notice = std::exchange(settings_.notice, std::string());
-    if (!notice.empty())
-        MessageBoxA(hwnd, notice.c_str(), kTitle, MB_OK | MB_ICONWARNING);
+    if (notice.empty())
+        return;
+    // The dialog manager shows the dialog only once its queue is empty, so after this message: the
+    // box would come first, owned by a window that is not on screen and has no taskbar button.
+    if (!IsWindowVisible(hwnd))
+        ShowWindow(hwnd, SW_SHOWNORMAL);
+    MessageBoxA(hwnd, notice.c_str(), kTitle, MB_OK | MB_ICONWARNING);
 }
 
 void ConnectDialog::endWith(int result) {

@@ -256,9 +256,11 @@ class ConnectDialogTest(TarselCase):
         ready, release = os.path.join(self.work, "held"), os.path.join(self.work, "release")
         holder = start_wine(["holdfile.exe"] + [windows_path(p) for p in (self.settings_file(), ready, release)])
         self.assertTrue(wait_for(lambda: os.path.exists(ready)), "the file was not held")
-        watcher = start_wine(["boxwatch.exe", "--timeout", "60", "box", NOTICE_CAPTION])
         proc = start_wine(["tarsel.exe"], env=self.env)
-        notice = finish(watcher)[1]
+        notice = watch("--timeout", "60", "text", NOTICE_CAPTION, "65535")
+        # The box stands over the dialog, not alone on the screen before it.
+        self.assertEqual(0, wine(["boxwatch.exe", "--timeout", "0", "text", CONNECT_CAPTION, str(LOGIN)])[0])
+        watch("--timeout", "60", "box", NOTICE_CAPTION)
         open(release, "w").close()
         self.assertEqual(0, finish(holder)[0])
         self.screen.wait(CONNECT_CAPTION)
