@@ -236,9 +236,10 @@ bool ConnectDialog::onListNotify(NMHDR& header) {
     case LVN_ODFINDITEMW: {  // some list views ask in wide characters whatever their parent
         const auto& find = reinterpret_cast<const NMLVFINDITEMW&>(header);
         char typed[256] = "";
-        if (find.lvfi.psz)
-            WideCharToMultiByte(CP_ACP, 0, find.lvfi.psz, -1, typed, sizeof typed, nullptr, nullptr);
-        SetWindowLongPtrA(hwnd, DWLP_MSGRESULT, findTyped(typed, find.lvfi.flags, find.iStart));
+        // A text too long for the buffer finds nothing: a failed conversion may leave it unterminated.
+        const bool converted =
+            !find.lvfi.psz || WideCharToMultiByte(CP_ACP, 0, find.lvfi.psz, -1, typed, sizeof typed, nullptr, nullptr);
+        SetWindowLongPtrA(hwnd, DWLP_MSGRESULT, converted ? findTyped(typed, find.lvfi.flags, find.iStart) : -1);
         return true;
     }
     case NM_DBLCLK: activate(reinterpret_cast<const NMITEMACTIVATE&>(header).iItem); break;
