@@ -1,8 +1,7 @@
 #include "base/Path.h"
 
-#include <cstdio>
-
-bool joinPath(char* out, size_t size, const char* folder, const char* name) {
-    int length = std::snprintf(out, size, "%s\\%s", folder, name);
-    return length >= 0 && static_cast<size_t>(length) < size;
+std::wstring joinPath(const std::wstring& folder, const std::wstring& name) {
+    if (folder.empty() || name.empty() || folder.size() + 1 + name.size() > kPathLimit)
+        return std::wstring();
+    return folder + L'\\' + name;
 }

@@ -1,6 +1,9 @@
 #pragma once
-#include <cstddef>
+#include <string>
 
-// folder + "\" + name into `out`. A cut path could name some other file or folder, so a path that
-// does not fit is not made at all: false, and `out` must not be used.
-bool joinPath(char* out, size_t size, const char* folder, const char* name);
+// The longest path the program makes, in UTF-16 units.
+inline constexpr size_t kPathLimit = 511;
+
+// folder + "\" + name. A cut path could name some other file or folder, so a path longer than
+// kPathLimit is not made at all; nor one without a folder or a name. Empty then.
+std::wstring joinPath(const std::wstring& folder, const std::wstring& name);

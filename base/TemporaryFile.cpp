@@ -1,24 +1,24 @@
 #include "base/TemporaryFile.h"
 
-#include <cctype>
 #include <cstdint>
-#include <cstring>
 
 #include "base/DirectoryWalk.h"
 
 namespace {
 
-const char kPrefix[] = "TSL";
+const wchar_t kPrefix[] = L"TSL";
 
-// The prefix and one to four hexadecimal digits, ".tmp": the names GetTempFileNameA gives. The
+bool isHexDigit(wchar_t c) { return (c >= L'0' && c <= L'9') || (c >= L'A' && c <= L'F') || (c >= L'a' && c <= L'f'); }
+
+// The prefix and one to four hexadecimal digits, ".tmp": the names GetTempFileNameW gives. The
 // search pattern also matches short names, which could belong to anything.
-bool isTemporaryName(const char* name) {
-    if (_strnicmp(name, kPrefix, 3) != 0)
+bool isTemporaryName(const wchar_t* name) {
+    if (_wcsnicmp(name, kPrefix, 3) != 0)
         return false;
     size_t digits = 0;
-    while (digits < 5 && std::isxdigit(static_cast<unsigned char>(name[3 + digits])))
+    while (digits < 5 && isHexDigit(name[3 + digits]))
         ++digits;
-    return digits >= 1 && digits <= 4 && _stricmp(name + 3 + digits, ".tmp") == 0;
+    return digits >= 1 && digits <= 4 && _wcsicmp(name + 3 + digits, L".tmp") == 0;
 }
 
 // 100-nanosecond ticks since 1601.
@@ -26,39 +26,39 @@ uint64_t ticks(const FILETIME& time) { return (uint64_t(time.dwHighDateTime) << 
 
 }  // namespace
 
-TemporaryFile::TemporaryFile(const char* folder) {
-    if (GetTempFileNameA(folder, kPrefix, 0, name) == 0) {
-        name[0] = '\0';
+TemporaryFile::TemporaryFile(const std::wstring& folder) {
+    if (GetTempFileNameW(folder.c_str(), kPrefix, 0, name) == 0) {
+        name[0] = L'\0';
         return;
     }
-    file.reset(CreateFileA(name, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    file.reset(CreateFileW(name, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
 TemporaryFile::~TemporaryFile() {
     file.reset();
     if (name[0] && !replaced)
-        DeleteFileA(name);
+        DeleteFileW(name);
 }
 
-bool TemporaryFile::replace(const char* target) {
+bool TemporaryFile::replace(const std::wstring& target) {
     if (!file)
         return false;
     const bool flushed = FlushFileBuffers(file.get());
     const bool closed = CloseHandle(file.release()) != 0;
-    replaced = flushed && closed && MoveFileExA(name, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+    replaced = flushed && closed && MoveFileExW(name, target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
     return replaced;
 }
 
-void removeLeftoverTemporaryFiles(const char* folder, unsigned minimumAgeSeconds) {
+void removeLeftoverTemporaryFiles(const std::wstring& folder, unsigned minimumAgeSeconds) {
     FILETIME now;
     GetSystemTimeAsFileTime(&now);
     const uint64_t newest = ticks(now) - uint64_t(minimumAgeSeconds) * 10000000;
     forEachName(
         folder,
-        [newest](const char* path, const WIN32_FIND_DATAA& found) {
+        [newest](const std::wstring& path, const WIN32_FIND_DATAW& found) {
             if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && isTemporaryName(found.cFileName) &&
                 ticks(found.ftLastWriteTime) <= newest)
-                DeleteFileA(path);
+                DeleteFileW(path.c_str());
         },
-        "TSL*.tmp");
+        L"TSL*.tmp");
 }

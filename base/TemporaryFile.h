@@ -4,6 +4,8 @@
 // Downloads, the settings file and exports all go this way.
 #include <windows.h>
 
+#include <string>
+
 #include "base/Handles.h"
 
 // A temporary file "TSL????.tmp" in `folder`, opened for writing without sharing (so that another
@@ -11,7 +13,7 @@
 // every way out but a successful replace.
 class TemporaryFile {
 public:
-    explicit TemporaryFile(const char* folder);
+    explicit TemporaryFile(const std::wstring& folder);
     ~TemporaryFile();
     TemporaryFile(const TemporaryFile&) = delete;
     TemporaryFile& operator=(const TemporaryFile&) = delete;
@@ -22,10 +24,10 @@ public:
     // Flushes, closes and moves the file over `target`, which must lie in the same folder's volume.
     // False when a step fails; the temporary file then goes. The system refuses to replace a
     // library that is loaded.
-    bool replace(const char* target);
+    bool replace(const std::wstring& target);
 
 private:
-    char name[MAX_PATH] = "";
+    wchar_t name[MAX_PATH] = L"";
     FileHandle file;
     bool replaced = false;
 };
@@ -34,4 +36,4 @@ private:
 // being written is open, and stays. So do those written less than `minimumAgeSeconds` ago: where no
 // lock keeps other copies of the program out, one of them may be between closing its file and moving
 // it into place.
-void removeLeftoverTemporaryFiles(const char* folder, unsigned minimumAgeSeconds = 0);
+void removeLeftoverTemporaryFiles(const std::wstring& folder, unsigned minimumAgeSeconds = 0);

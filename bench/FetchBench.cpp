@@ -319,7 +319,7 @@ Goal startUpGoal() {
 Goal memoryFigure() {
     const char* name = "Peak working set, 23 MB download";
     const LargePlugin& plugin = largePlugin();
-    const std::string folder = versionFolder("benchdl");
+    const std::wstring folder = versionFolder("benchdl");
     if (plugin.gz.empty() || folder.empty())
         return {name, "no plugin or no cache folder", Goal::NotMet};
     std::printf("tarsel.exe downloading a plugin of %.1f MB of gzip, beside a bare window program:\n",
@@ -329,7 +329,7 @@ Goal memoryFigure() {
     size_t peak = 0, barePeak = 0;
     double fastest = 1e9;
     for (int round = 0; round < 3; ++round) {
-        deleteFiles(folder.c_str());
+        deleteFiles(folder);
         const ChildResult run = runChild(tarsel, kWatched);
         if (!run.finished || run.exitCode != kRunReturned)
             return {name, "tarsel.exe did not reach run", Goal::NotMet};
@@ -339,7 +339,7 @@ Goal memoryFigure() {
         const ChildResult bare = runChild("bare_window.exe", kWatched);
         barePeak = std::max(barePeak, bare.peakWorkingSet);
     }
-    deleteFiles(folder.c_str());
+    deleteFiles(folder);
     if (!peak || !barePeak)
         return {name, "the working set could not be read", Goal::Figure};
     return {name,
@@ -354,7 +354,7 @@ struct Opening {
     double open = -1, close = -1;
 };
 
-Opening dialogOpening(const std::string& path, size_t entries, int rounds) {
+Opening dialogOpening(const std::wstring& path, size_t entries, int rounds) {
     AddressBook book;
     uint32_t seed = 23;  // fixed: the same book every run
     for (size_t i = 0; i < entries; ++i) {
@@ -375,7 +375,7 @@ Opening dialogOpening(const std::string& path, size_t entries, int rounds) {
     Record window;
     windowToRecord(settings, AddressEntry(), window);
     Opening best;
-    if (!saveFile(path.c_str(), &window, book))
+    if (!saveFile(path, &window, book))
         return best;
     best.open = best.close = 1e9;
     for (int round = 0; round < rounds; ++round) {
@@ -395,17 +395,17 @@ Opening dialogOpening(const std::string& path, size_t entries, int rounds) {
 
 Goal addressBookGoal() {
     const char* name = "10,000 addresses open at most 0.2 s after 100";
-    const std::string path = settingsPath();
+    const std::wstring path = settingsPath();
     if (path.empty())
         return {name, "no settings folder", Goal::NotMet};
     std::printf("The connect dialog opening with its address book filled, shown and painted:\n");
     // The benchmark's prefix may hold a settings file of its own: it comes back afterwards.
-    const std::string kept = path + ".bench";
-    const bool hadOne = MoveFileExA(path.c_str(), kept.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+    const std::wstring kept = path + L".bench";
+    const bool hadOne = MoveFileExW(path.c_str(), kept.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
     const Opening small = dialogOpening(path, 100, 9), large = dialogOpening(path, 10000, 5);
-    DeleteFileA(path.c_str());
+    DeleteFileW(path.c_str());
     if (hadOne)
-        MoveFileExA(kept.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING);
+        MoveFileExW(kept.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING);
     if (small.open < 0 || large.open < 0)
         return {name, "the settings file could not be written", Goal::NotMet};
     std::printf("  100 entries: open %.0f ms, close %.0f ms\n", small.open, small.close);

@@ -1,5 +1,6 @@
 #include "plugins/CacheDirectory.h"
 
 #include "base/AppFolders.h"
+#include "base/WideText.h"
 
-std::string versionFolder(const char* version) { return subfolder(cacheRoot(), version); }
+std::wstring versionFolder(const char* version) { return subfolder(cacheRoot(), widen(version)); }

@@ -4,4 +4,4 @@
 #include <string>
 
 // Cache root + "\" + version, made when missing. Empty without a cache root.
-std::string versionFolder(const char* version);
+std::wstring versionFolder(const char* version);

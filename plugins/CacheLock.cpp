@@ -4,6 +4,7 @@
 
 #include "base/MessagePump.h"
 #include "base/Path.h"
+#include "base/WideText.h"
 #include "plugins/PlainFileName.h"
 
 namespace {
@@ -15,25 +16,25 @@ constexpr int kDeniedRetries = 20;
 
 }  // namespace
 
-CacheLock::Result CacheLock::open(const char* folder) {
+CacheLock::Result CacheLock::open(const std::wstring& folder) {
     release();
-    if (!joinPath(path, sizeof path, folder, kCacheLockName)) {
-        path[0] = '\0';
+    path = joinPath(folder, widen(kCacheLockName));
+    if (path.empty()) {
         error = ERROR_FILENAME_EXCED_RANGE;
         return Result::Failed;
     }
-    file.reset(CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+    file.reset(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
                            FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED, nullptr));
     if (file)
         return Result::Owned;
     error = GetLastError();
-    path[0] = '\0';
+    path.clear();
     if (error == ERROR_SHARING_VIOLATION)
         return Result::Busy;
     return error == ERROR_ACCESS_DENIED ? Result::Denied : Result::Failed;
 }
 
-bool CacheLock::acquire(const char* folder, const std::function<void()>& waiting) {
+bool CacheLock::acquire(const std::wstring& folder, const std::function<void()>& waiting) {
     bool told = false;
     int denied = 0;
     for (;;) {
@@ -43,7 +44,7 @@ bool CacheLock::acquire(const char* folder, const std::function<void()>& waiting
         // Not another copy: a lock file or folder that is read-only, say. Waiting would not help, and
         // the cached plugins are still of use.
         if (result == Result::Failed || (result == Result::Denied && ++denied > kDeniedRetries)) {
-            std::printf("couldn't lock %s error=%lu\n", folder, static_cast<unsigned long>(error));
+            std::printf("couldn't lock %s error=%lu\n", narrow(folder).c_str(), static_cast<unsigned long>(error));
             return false;
         }
         if (result == Result::Busy && !told && waiting) {
@@ -56,13 +57,13 @@ bool CacheLock::acquire(const char* folder, const std::function<void()>& waiting
     }
 }
 
-bool CacheLock::tryAcquire(const char* folder) { return open(folder) == Result::Owned; }
+bool CacheLock::tryAcquire(const std::wstring& folder) { return open(folder) == Result::Owned; }
 
 void CacheLock::release() {
     if (!file)
         return;
     file.reset();
     // Fails while another copy holds it open, which is as it should be.
-    DeleteFileA(path);
-    path[0] = '\0';
+    DeleteFileW(path.c_str());
+    path.clear();
 }

@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <functional>
+#include <string>
 
 #include "base/Handles.h"
 
@@ -21,18 +22,18 @@ public:
     // is called once as soon as another copy is found to own it. A copy that ended, however, hands it
     // on. False, after a line saying why, when the lock file cannot be opened for any other reason:
     // the caller then goes on without it.
-    bool acquire(const char* folder, const std::function<void()>& waiting = {});
+    bool acquire(const std::wstring& folder, const std::function<void()>& waiting = {});
     // Takes `folder` only when no other copy owns it.
-    bool tryAcquire(const char* folder);
+    bool tryAcquire(const std::wstring& folder);
     // Lets others in, and removes the lock file unless another copy has opened it meanwhile.
     void release();
     bool held() const { return static_cast<bool>(file); }
 
 private:
     enum class Result { Owned, Busy, Denied, Failed };
-    Result open(const char* folder);
+    Result open(const std::wstring& folder);
 
     FileHandle file;
-    char path[512] = "";
+    std::wstring path;
     DWORD error = 0;  // why the last open failed
 };

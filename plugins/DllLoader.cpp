@@ -53,7 +53,7 @@ void DllLoader::markSharedStamp(PluginEntry& added) {
     }
 }
 
-const char* DllLoader::useFolder(const std::function<void()>& waiting) {
+const std::wstring& DllLoader::useFolder(const std::function<void()>& waiting) {
     if (!folder.entered())
         folder.enter(entries->version, waiting);
     return folder.path();
@@ -62,7 +62,7 @@ const char* DllLoader::useFolder(const std::function<void()>& waiting) {
 void DllLoader::check(const std::function<void()>& waiting) {
     if (!entries)
         return;
-    const char* path = useFolder(waiting);
+    const std::wstring& path = useFolder(waiting);
     // Without the lock another copy may be between closing its download and moving it into place.
     removeLeftoverTemporaryFiles(path, folder.locked() ? 0 : kUnlockedMarginSeconds);
     for (PluginEntry* e = entries; e; e = e->next)
@@ -81,7 +81,7 @@ uint32_t DllLoader::pendingBytes() const {
 void DllLoader::download(uint32_t address, uint16_t port, FetcherListener* listener) {
     if (!entries)
         return;
-    const char* path = useFolder();
+    const std::wstring& path = useFolder();
     for (PluginEntry* e = entries; e; e = e->next)
         e->fetchEntry(path, address, port, listener, &written);
 }
@@ -89,7 +89,7 @@ void DllLoader::download(uint32_t address, uint16_t port, FetcherListener* liste
 void DllLoader::link() {
     if (!entries)
         return;
-    const char* path = useFolder();
+    const std::wstring& path = useFolder();
     // Later links overwrite earlier ones, and the list runs backwards through the index. One that does
     // not load stays with its stamp: it may be data for the plugins, or wait for a library of theirs.
     for (PluginEntry* e = entries; e; e = e->next) {

@@ -39,15 +39,14 @@ public:
     void link();
     // Calls "run" with the dotted address, login and password, `handOver` just before. Without one,
     // raises Stop with the message that ends the program.
-    void start(uint32_t address, const char* login, const char* password,
-               const std::function<void()>& handOver = {});
+    void start(uint32_t address, const char* login, const char* password, const std::function<void()>& handOver = {});
 
     PluginEntry* entries = nullptr;  // last accepted index line first
     RunFunction entry = nullptr;
 
 private:
     // The first entry's version folder, entered the first time it is needed (by check); its path.
-    const char* useFolder(const std::function<void()>& waiting = {});
+    const std::wstring& useFolder(const std::function<void()>& waiting = {});
     void markSharedStamp(PluginEntry& added);
 
     VersionFolder folder;  // locked from check to link, current until the loader goes

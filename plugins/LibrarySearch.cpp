@@ -21,44 +21,58 @@ SearchFunctions search;
 
 template <class Function>
 Function kernelFunction(const char* name) {
-    HMODULE kernel = GetModuleHandleA("kernel32.dll");
+    HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
     return kernel ? reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(kernel, name))) : nullptr;
 }
 
 }  // namespace
 
 void restrictLibrarySearch() {
-    SetDllDirectoryA("");
+    SetDllDirectoryW(L"");
     auto setDefault = kernelFunction<SetDefaultDllDirectoriesFunction>("SetDefaultDllDirectories");
     search.add = kernelFunction<AddDllDirectoryFunction>("AddDllDirectory");
     search.remove = kernelFunction<RemoveDllDirectoryFunction>("RemoveDllDirectory");
     search.restricted = setDefault && search.add && search.remove && setDefault(kSearchSystem32 | kSearchUserDirs);
 }
 
-HMODULE loadLibraryAt(const char* path) {
+HMODULE loadLibraryAt(const std::wstring& path) {
     if (search.restricted)
-        return LoadLibraryExA(path, nullptr, kSearchDllLoadDir | kSearchSystem32 | kSearchUserDirs);
-    return LoadLibraryExA(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+        return LoadLibraryExW(path.c_str(), nullptr, kSearchDllLoadDir | kSearchSystem32 | kSearchUserDirs);
+    return LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
 }
 
-bool LibraryFolder::enter(const char* folder) {
-    if (!entered) {
-        const DWORD length = GetCurrentDirectoryA(sizeof previous, previous);
-        if (length == 0 || length >= sizeof previous)
-            previous[0] = '\0';
+namespace {
+
+// As long as it is: a deep folder does not fit MAX_PATH.
+std::wstring currentFolder() {
+    for (DWORD size = MAX_PATH;;) {
+        std::wstring folder(size, L'\0');
+        const DWORD length = GetCurrentDirectoryW(size, &folder[0]);
+        if (length < size) {
+            folder.resize(length);
+            return folder;
+        }
+        if (length == 0)
+            return std::wstring();
+        size = length;  // the room it needs, with the terminator
     }
-    if (!SetCurrentDirectoryA(folder))
+}
+
+}  // namespace
+
+bool LibraryFolder::enter(const std::wstring& folder) {
+    if (!entered)
+        previous = currentFolder();
+    if (!SetCurrentDirectoryW(folder.c_str()))
         return false;
     entered = true;
     if (searched)
         return true;
     if (search.restricted) {
-        wchar_t wide[MAX_PATH];
-        if (MultiByteToWideChar(CP_ACP, 0, folder, -1, wide, MAX_PATH) > 0)
-            cookie = search.add(wide);
+        cookie = search.add(folder.c_str());
         searched = cookie != nullptr;
     } else {
-        searched = SetDllDirectoryA(folder) != 0;
+        searched = SetDllDirectoryW(folder.c_str()) != 0;
     }
     return true;
 }
@@ -68,8 +82,8 @@ LibraryFolder::~LibraryFolder() {
         if (search.restricted)
             search.remove(cookie);
         else
-            SetDllDirectoryA("");
+            SetDllDirectoryW(L"");
     }
-    if (entered && previous[0])
-        SetCurrentDirectoryA(previous);
+    if (entered && !previous.empty())
+        SetCurrentDirectoryW(previous.c_str());
 }

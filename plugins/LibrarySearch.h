@@ -5,13 +5,15 @@
 // downloads folder.
 #include <windows.h>
 
+#include <string>
+
 // Once, first thing in WinMain. Where the system cannot restrict the search to given folders, the
 // current folder at least is taken out of it.
 void restrictLibrarySearch();
 
 // Loads a library named by an absolute path; the libraries it needs come from its own folder, the
 // system folder and the folders a LibraryFolder adds.
-HMODULE loadLibraryAt(const char* path);
+HMODULE loadLibraryAt(const std::wstring& path);
 
 // While it lives, `folder` is the current folder and libraries loaded by name are found in it.
 // Afterwards the current folder is the one before, and the folder is searched no more.
@@ -23,10 +25,10 @@ public:
     LibraryFolder& operator=(const LibraryFolder&) = delete;
 
     // `folder` is absolute; false when it cannot be made current.
-    bool enter(const char* folder);
+    bool enter(const std::wstring& folder);
 
 private:
-    char previous[MAX_PATH] = "";
+    std::wstring previous;
     bool entered = false;
     bool searched = false;
     void* cookie = nullptr;

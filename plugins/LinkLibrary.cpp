@@ -3,15 +3,16 @@
 #include <cstdio>
 
 #include "base/Path.h"
+#include "base/WideText.h"
 #include "plugins/LibrarySearch.h"
 
 namespace {
 
-RunFunction load(const char* path, const char* shown) {
+RunFunction load(const std::wstring& path, const char* shown) {
     std::printf("linking %s\n", shown);
-    HMODULE library = path ? loadLibraryAt(path) : nullptr;
+    HMODULE library = path.empty() ? nullptr : loadLibraryAt(path);
     if (!library) {
-        const DWORD error = path ? GetLastError() : ERROR_FILENAME_EXCED_RANGE;
+        const DWORD error = path.empty() ? ERROR_FILENAME_EXCED_RANGE : GetLastError();
         std::printf("lib %s not loaded error=%ld\n", shown, static_cast<long>(error));
         return nullptr;
     }
@@ -24,15 +25,16 @@ RunFunction load(const char* path, const char* shown) {
 RunFunction linkLibrary(const char* name) {
     char shown[80];
     std::snprintf(shown, sizeof shown, ".\\%s", name);
-    // Absolute, so that the system takes it from the current folder and from nowhere else.
-    char path[MAX_PATH];
-    const DWORD length = GetFullPathNameA(shown, sizeof path, path, nullptr);
-    return load(length > 0 && length < sizeof path ? path : nullptr, shown);
+    // Absolute, so that the system takes it from the current folder and from nowhere else. The name
+    // comes from the command line in the code page; the folder may be named in any script.
+    const std::wstring relative = widen(shown);
+    wchar_t path[kPathLimit + 1];
+    const DWORD length = relative.empty() ? 0 : GetFullPathNameW(relative.c_str(), kPathLimit + 1, path, nullptr);
+    return load(length > 0 && length <= kPathLimit ? std::wstring(path, length) : std::wstring(), shown);
 }
 
-RunFunction linkLibrary(const char* folder, const char* name) {
+RunFunction linkLibrary(const std::wstring& folder, const char* name) {
     char shown[80];
     std::snprintf(shown, sizeof shown, ".\\%s", name);
-    char path[512];
-    return load(joinPath(path, sizeof path, folder, name) ? path : nullptr, shown);
+    return load(joinPath(folder, widen(name)), shown);
 }

@@ -3,6 +3,7 @@
 #include "base/Handles.h"
 #include "base/Path.h"
 #include "base/TemporaryFile.h"
+#include "base/WideText.h"
 #include "net/CompFileFetcher.h"
 #include "plugins/PluginEntry.h"
 
@@ -13,7 +14,7 @@ constexpr uint64_t kLargestPlugin = 256ull << 20;
 
 }  // namespace
 
-bool PluginEntry::fetchEntry(const char* folder, uint32_t address, uint16_t port, FetcherListener* listener,
+bool PluginEntry::fetchEntry(const std::wstring& folder, uint32_t address, uint16_t port, FetcherListener* listener,
                              WriteBudget* budget) {
     if (current) {
         writeStamp(folder);  // renews its time, which keeps the version folder from being cleaned
@@ -44,8 +45,8 @@ bool PluginEntry::fetchEntry(const char* folder, uint32_t address, uint16_t port
         std::fflush(stdout);
         return false;
     }
-    char library[512];
-    if (!joinPath(library, sizeof library, folder, file) || !received.replace(library)) {
+    const std::wstring library = joinPath(folder, widen(file));
+    if (library.empty() || !received.replace(library)) {
         std::printf("couldn't replace %s\n", file);
         return false;
     }

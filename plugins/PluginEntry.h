@@ -1,8 +1,10 @@
 #pragma once
 // One accepted line of the router's plugin index, and the stamp file that remembers which line the
-// cached library came from. Files are named inside `folder`, the version folder as an absolute path.
+// cached library came from. Files are named inside `folder`, the version folder as an absolute path;
+// the names of the index become file names through the ANSI code page.
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 class FetcherListener;
 class WriteBudget;
@@ -21,20 +23,20 @@ struct PluginEntry {
     void stampPath(char* buffer, size_t size) const;
     // Creates or truncates the stamp and writes `crc`, then `libraryCrc`, one line each; silent when
     // the file cannot be opened. A shared stamp keeps the other files' lines and writes this one's.
-    void writeStamp(const char* folder) const;
+    void writeStamp(const std::wstring& folder) const;
     // Removes the stamp (or, when shared, this file's line), so that the plugin counts as out of date.
-    void deleteStamp(const char* folder) const;
+    void deleteStamp(const std::wstring& folder) const;
     // The stamp opens and its first line holds `crc`.
-    bool stampMatches(const char* folder) const;
+    bool stampMatches(const std::wstring& folder) const;
     // Sets `libraryCrc` from the bytes of `file`; false when it cannot be read.
-    bool measureLibrary(const char* folder);
+    bool measureLibrary(const std::wstring& folder);
     // The stamp matches, and its second line holds the CRC-32 of the bytes `file` holds now.
-    bool isCurrent(const char* folder);
+    bool isCurrent(const std::wstring& folder);
     // Brings the plugin into the cache: true when it is now current. A download of another size
     // than the index line's prints a line and returns false; a corrupt download and fetch errors
     // throw Exception. Either way a stamp is left only beside a library that was received in full
     // and flushed to disk, and no temporary file is left. What is written counts against `budget`.
-    bool fetchEntry(const char* folder, uint32_t address, uint16_t port, FetcherListener* listener,
+    bool fetchEntry(const std::wstring& folder, uint32_t address, uint16_t port, FetcherListener* listener,
                     WriteBudget* budget = nullptr);
 
     char name[32] = "";       // remote name as listed

@@ -6,16 +6,17 @@
 
 #include "base/Handles.h"
 #include "base/Path.h"
+#include "base/WideText.h"
 #include "plugins/PlainFileName.h"
 #include "plugins/PluginEntry.h"
 
 namespace {
 
-// The stamp's path in the folder; false when it does not fit.
-bool stampFile(const PluginEntry& entry, const char* folder, char* path, size_t size) {
+// The stamp's path in the folder; empty when it does not fit.
+std::wstring stampFile(const PluginEntry& entry, const std::wstring& folder) {
     char name[48];
     entry.stampPath(name, sizeof name);
-    return joinPath(path, size, folder, name);
+    return joinPath(folder, widen(name));
 }
 
 // One line of at most 15 characters that starts with an unsigned decimal number.
@@ -38,9 +39,9 @@ struct SharedLine {
 // Far more than two names of one stem that a router lists.
 constexpr size_t kMostSharedLines = 64;
 
-std::vector<SharedLine> readSharedLines(const char* path) {
+std::vector<SharedLine> readSharedLines(const std::wstring& path) {
     std::vector<SharedLine> lines;
-    StdFile stamp(std::fopen(path, "r"));
+    StdFile stamp(_wfopen(path.c_str(), L"r"));
     char line[80];
     if (!stamp || !std::fgets(line, sizeof line, stamp.get()))
         return lines;
@@ -65,12 +66,12 @@ std::vector<SharedLine> othersOf(const PluginEntry& entry, std::vector<SharedLin
 
 // Text mode on purpose: the stamp on disk ends in CR LF. The first line is the checksum an older
 // version looks for, that of the file written last.
-void writeSharedLines(const char* path, const std::vector<SharedLine>& lines) {
+void writeSharedLines(const std::wstring& path, const std::vector<SharedLine>& lines) {
     if (lines.empty()) {
-        DeleteFileA(path);
+        DeleteFileW(path.c_str());
         return;
     }
-    StdFile stamp(std::fopen(path, "w"));
+    StdFile stamp(_wfopen(path.c_str(), L"w"));
     if (!stamp)
         return;
     std::fprintf(stamp.get(), "%u\n", lines.back().crc);
@@ -80,9 +81,9 @@ void writeSharedLines(const char* path, const std::vector<SharedLine>& lines) {
 
 // The first line holds `crc`; the second, when asked for, the CRC-32 of the library it vouches for.
 // A shared stamp holds both in the entry's own line.
-bool readStamp(const PluginEntry& entry, const char* folder, uint32_t* library) {
-    char path[512];
-    if (!stampFile(entry, folder, path, sizeof path))
+bool readStamp(const PluginEntry& entry, const std::wstring& folder, uint32_t* library) {
+    const std::wstring path = stampFile(entry, folder);
+    if (path.empty())
         return false;
     if (entry.sharedStamp) {
         for (const SharedLine& line : readSharedLines(path)) {
@@ -94,7 +95,7 @@ bool readStamp(const PluginEntry& entry, const char* folder, uint32_t* library) 
         }
         return false;
     }
-    StdFile stamp(std::fopen(path, "r"));
+    StdFile stamp(_wfopen(path.c_str(), L"r"));
     uint32_t number = 0;
     if (!stamp || !readNumberLine(stamp.get(), number) || number != entry.crc)
         return false;
@@ -103,9 +104,9 @@ bool readStamp(const PluginEntry& entry, const char* folder, uint32_t* library) 
 
 }  // namespace
 
-void PluginEntry::writeStamp(const char* folder) const {
-    char path[512];
-    if (!stampFile(*this, folder, path, sizeof path))
+void PluginEntry::writeStamp(const std::wstring& folder) const {
+    const std::wstring path = stampFile(*this, folder);
+    if (path.empty())
         return;
     if (sharedStamp) {
         std::vector<SharedLine> lines = othersOf(*this, readSharedLines(path));
@@ -118,17 +119,17 @@ void PluginEntry::writeStamp(const char* folder) const {
         return;
     }
     // Text mode on purpose: the stamp on disk ends in CR LF.
-    StdFile stamp(std::fopen(path, "w"));
+    StdFile stamp(_wfopen(path.c_str(), L"w"));
     if (stamp)
         std::fprintf(stamp.get(), "%u\n%u\n", crc, libraryCrc);
 }
 
-void PluginEntry::deleteStamp(const char* folder) const {
-    char path[512];
-    if (!stampFile(*this, folder, path, sizeof path))
+void PluginEntry::deleteStamp(const std::wstring& folder) const {
+    const std::wstring path = stampFile(*this, folder);
+    if (path.empty())
         return;
     if (!sharedStamp) {
-        DeleteFileA(path);
+        DeleteFileW(path.c_str());
         return;
     }
     // The other files of the stem stay vouched for.
@@ -138,15 +139,15 @@ void PluginEntry::deleteStamp(const char* folder) const {
         writeSharedLines(path, others);
 }
 
-bool PluginEntry::stampMatches(const char* folder) const { return readStamp(*this, folder, nullptr); }
+bool PluginEntry::stampMatches(const std::wstring& folder) const { return readStamp(*this, folder, nullptr); }
 
 // Read once, in large blocks: this runs for every plugin at every start.
-bool PluginEntry::measureLibrary(const char* folder) {
-    char path[512];
-    if (!joinPath(path, sizeof path, folder, file))
+bool PluginEntry::measureLibrary(const std::wstring& folder) {
+    const std::wstring path = joinPath(folder, widen(file));
+    if (path.empty())
         return false;
-    FileHandle library(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                   FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    FileHandle library(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                   OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!library)
         return false;
     constexpr DWORD kBlock = 256 * 1024;
@@ -164,7 +165,7 @@ bool PluginEntry::measureLibrary(const char* folder) {
     return true;
 }
 
-bool PluginEntry::isCurrent(const char* folder) {
+bool PluginEntry::isCurrent(const std::wstring& folder) {
     uint32_t stamped = 0;
     return readStamp(*this, folder, &stamped) && measureLibrary(folder) && libraryCrc == stamped;
 }

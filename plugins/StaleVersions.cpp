@@ -6,6 +6,7 @@
 #include "base/DirectoryWalk.h"
 #include "base/Handles.h"
 #include "base/Path.h"
+#include "base/WideText.h"
 #include "plugins/CacheLock.h"
 #include "plugins/PlainFileName.h"
 
@@ -21,24 +22,25 @@ bool toPackedDate(const FILETIME& time, uint16_t& date) {
     return true;
 }
 
-FileHandle openStamp(const char* folder, const char* name) {
-    char path[512];
-    if (!joinPath(path, sizeof path, folder, name))
+FileHandle openStamp(const std::wstring& folder, const wchar_t* name) {
+    const std::wstring path = joinPath(folder, name);
+    if (path.empty())
         return FileHandle();
-    return FileHandle(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    return FileHandle(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
 bool newer(const FILETIME& a, const FILETIME& b) { return CompareFileTime(&a, &b) > 0; }
 
 // The last-write time of the newest file in the folder and its sub-folders, as the cleaning walks
 // them; false when there is none. The lock file does not count: the cleaner has just opened it.
-bool newestFile(const char* folder, FILETIME& newest, bool found = false) {
-    forEachName(folder, [&](const char* path, const WIN32_FIND_DATAA& entry) {
+bool newestFile(const std::wstring& folder, FILETIME& newest, bool found = false) {
+    static const std::wstring lock = widen(kCacheLockName);
+    forEachName(folder, [&](const std::wstring& path, const WIN32_FIND_DATAW& entry) {
         if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
             if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
                 found = newestFile(path, newest, found);
-        } else if (!sameFileName(entry.cFileName, kCacheLockName) && (!found || newer(entry.ftLastWriteTime, newest))) {
+        } else if (_wcsicmp(entry.cFileName, lock.c_str()) != 0 && (!found || newer(entry.ftLastWriteTime, newest))) {
             newest = entry.ftLastWriteTime;
             found = true;
         }
@@ -46,36 +48,36 @@ bool newestFile(const char* folder, FILETIME& newest, bool found = false) {
     return found;
 }
 
-bool stampExists(const char* folder, const char* name) {
-    char path[512];
-    return joinPath(path, sizeof path, folder, name) && GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
+bool stampExists(const std::wstring& folder, const wchar_t* name) {
+    const std::wstring path = joinPath(folder, name);
+    return !path.empty() && GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 }  // namespace
 
-void deleteFiles(const char* folder) {
-    forEachName(folder, [](const char* path, const WIN32_FIND_DATAA& found) {
+void deleteFiles(const std::wstring& folder) {
+    forEachName(folder, [](const std::wstring& path, const WIN32_FIND_DATAW& found) {
         if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-            DeleteFileA(path);
+            DeleteFileW(path.c_str());
         else if (!(found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))  // a linked folder leads out of the cache
             deleteFiles(path);
     });
 }
 
-void pruneIfStale(const char* folder) {
+void pruneIfStale(const std::wstring& folder) {
     // Judged by "system.crc" when it opens, else by "veskaral.crc"; a time that cannot be read
     // leaves the folder alone rather than asking the other stamp. A folder with neither is judged
     // by its newest file, or a router could leave folders that are never cleaned.
-    FileHandle stamp = openStamp(folder, "system.crc");
+    FileHandle stamp = openStamp(folder, L"system.crc");
     if (!stamp)
-        stamp = openStamp(folder, "veskaral.crc");
+        stamp = openStamp(folder, L"veskaral.crc");
     FILETIME written;
     uint16_t stamped = 0;
     if (stamp) {
         if (!GetFileTime(stamp.get(), nullptr, nullptr, &written))
             return;
         stamp.reset();
-    } else if (stampExists(folder, "system.crc") || stampExists(folder, "veskaral.crc") ||
+    } else if (stampExists(folder, L"system.crc") || stampExists(folder, L"veskaral.crc") ||
                !newestFile(folder, written)) {
         return;
     }
@@ -89,10 +91,10 @@ void pruneIfStale(const char* folder) {
 }
 
 void pruneStaleVersions() {
-    const std::string root = cacheRoot();
+    const std::wstring root = cacheRoot();
     if (root.empty())
         return;
-    forEachName(root.c_str(), [](const char* path, const WIN32_FIND_DATAA& found) {
+    forEachName(root, [](const std::wstring& path, const WIN32_FIND_DATAW& found) {
         // A linked folder leads out of the cache; a folder that another copy of the program is
         // checking, filling or linking is left to it.
         const DWORD attributes = found.dwFileAttributes;

@@ -1,12 +1,13 @@
 #pragma once
 // The cleaning of version folders of the cache not used for about two weeks.
 #include <cstdint>
+#include <string>
 
 // Deletes the files in the folder and its sub-folders. Folders, names beginning with '.', and files
 // that cannot be deleted stay.
-void deleteFiles(const char* folder);
+void deleteFiles(const std::wstring& folder);
 // Empties a version folder whose "system.crc" (else "veskaral.crc") was last written long ago.
-void pruneIfStale(const char* folder);
+void pruneIfStale(const std::wstring& folder);
 // pruneIfStale for every version folder of the cache that is no linked folder and that no other copy
 // of the program is using.
 void pruneStaleVersions();

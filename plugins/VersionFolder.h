@@ -4,6 +4,7 @@
 // meanwhile. From then on it is the current folder and searched for libraries by name, until the
 // loader goes: on a failed attempt the folder before comes back, and the plugins run in it.
 #include <functional>
+#include <string>
 
 #include "plugins/CacheLock.h"
 #include "plugins/LibrarySearch.h"
@@ -18,16 +19,16 @@ public:
     // program works in it; `waiting` is called when one is found to. Throws Exception when the
     // folder cannot be made or entered: nothing may then be judged, written or linked elsewhere.
     void enter(const char* version, const std::function<void()>& waiting = {});
-    bool entered() const { return path_[0] != '\0'; }
+    bool entered() const { return !path_.empty(); }
     // The folder as an absolute path; empty before enter.
-    const char* path() const { return path_; }
+    const std::wstring& path() const { return path_; }
     // Other copies of the program are kept out; false when the lock could not be had.
     bool locked() const { return lock.held(); }
     // Lets other copies of the program in: once the libraries are linked, nothing writes here.
     void releaseLock() { lock.release(); }
 
 private:
-    char path_[512] = "";
+    std::wstring path_;
     CacheLock lock;
     LibraryFolder library;
 };

@@ -3,6 +3,7 @@
 // file functions put it on disk, replacing an old file only once the new one is complete.
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "settings/AddressBook.h"
@@ -66,11 +67,11 @@ inline constexpr unsigned kSharingRetryMs = 1000;
 
 // The whole file is read before anything reaches the target. `error` gets the system's reason when
 // the file is unreadable.
-FileState readRecordFile(const char* path, bool addressesOnly, RecordTarget& target,
+FileState readRecordFile(const std::wstring& path, bool addressesOnly, RecordTarget& target,
                          const FileLimits& limits = kNoLimits, unsigned retryMs = 0, unsigned long* error = nullptr);
 // readRecordFile for an address file: true when it was read, damaged or not; false with the target
 // untouched otherwise.
-bool loadFile(const char* path, bool addressesOnly, RecordTarget& target, const FileLimits& limits = kNoLimits);
+bool loadFile(const std::wstring& path, bool addressesOnly, RecordTarget& target, const FileLimits& limits = kNoLimits);
 // Written to a temporary file beside the target, flushed, and moved over the target in one step.
 // False when anything failed; the old file is then untouched and no temporary file is left.
-bool saveFile(const char* path, const Record* window, const AddressBook& book);
+bool saveFile(const std::wstring& path, const Record* window, const AddressBook& book);

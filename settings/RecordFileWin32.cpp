@@ -108,32 +108,22 @@ private:
 };
 
 // The folder part of a path, for the temporary file that must lie on the same volume as the target.
-bool folderOf(const char* path, char* folder, size_t size) {
-    const char* slash = std::strrchr(path, '\\');
-    const char* other = std::strrchr(path, '/');
-    if (other && (!slash || other > slash))
-        slash = other;
-    if (!slash) {
-        std::snprintf(folder, size, ".");
-        return size > 1;
-    }
+std::wstring folderOf(const std::wstring& path) {
+    const size_t slash = path.find_last_of(L"\\/");
+    if (slash == std::wstring::npos)
+        return L".";
     // A drive's root keeps its backslash: "C:" alone names the drive's current folder.
-    const bool root = slash == path || slash[-1] == ':';
-    const size_t length = static_cast<size_t>(slash - path) + (root ? 1 : 0);
-    if (length >= size)
-        return false;
-    std::memcpy(folder, path, length);
-    folder[length] = '\0';
-    return true;
+    const bool root = slash == 0 || path[slash - 1] == L':';
+    return path.substr(0, slash + (root ? 1 : 0));
 }
 
 // Opens the file for reading; an open refused because another program holds it is tried again
 // until `retryMs` have passed.
-FileHandle openForReading(const char* path, unsigned retryMs, DWORD& error) {
+FileHandle openForReading(const std::wstring& path, unsigned retryMs, DWORD& error) {
     const DWORD start = GetTickCount();
     for (;;) {
-        FileHandle file(
-            CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        FileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
         error = file ? ERROR_SUCCESS : GetLastError();
         const bool held = error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
         if (!held || GetTickCount() - start >= retryMs)
@@ -144,7 +134,7 @@ FileHandle openForReading(const char* path, unsigned retryMs, DWORD& error) {
 
 }  // namespace
 
-FileState readRecordFile(const char* path, bool addressesOnly, RecordTarget& target, const FileLimits& limits,
+FileState readRecordFile(const std::wstring& path, bool addressesOnly, RecordTarget& target, const FileLimits& limits,
                          unsigned retryMs, unsigned long* error) {
     DWORD reason = ERROR_SUCCESS;
     FileState state = FileState::Read;
@@ -185,20 +175,17 @@ FileState readRecordFile(const char* path, bool addressesOnly, RecordTarget& tar
     return state;
 }
 
-bool loadFile(const char* path, bool addressesOnly, RecordTarget& target, const FileLimits& limits) {
+bool loadFile(const std::wstring& path, bool addressesOnly, RecordTarget& target, const FileLimits& limits) {
     const FileState state = readRecordFile(path, addressesOnly, target, limits);
     return state == FileState::Read || state == FileState::Damaged;
 }
 
-bool saveFile(const char* path, const Record* window, const AddressBook& book) {
+bool saveFile(const std::wstring& path, const Record* window, const AddressBook& book) {
     // Opening it for writing would fail; a move over it succeeds on some systems and not on others.
-    const DWORD attributes = GetFileAttributesA(path);
+    const DWORD attributes = GetFileAttributesW(path.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
         return false;
-    char folder[MAX_PATH];
-    if (!folderOf(path, folder, sizeof folder))
-        return false;
-    TemporaryFile temporary(folder);
+    TemporaryFile temporary(folderOf(path));
     if (!temporary.opened())
         return false;
     FileSink sink(temporary.handle());

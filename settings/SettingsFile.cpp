@@ -4,6 +4,8 @@
 
 #include <cstdio>
 
+#include "base/WideText.h"
+
 namespace {
 
 const char kNotSaved[] = "The list starts empty, and changes made now will not be saved.";
@@ -29,33 +31,36 @@ std::string unreadableNotice(const std::string& path, unsigned long error) {
 
 }  // namespace
 
-SettingsLoad readSettingsFile(const std::string& path, RecordTarget& target, unsigned retryMs) {
+SettingsLoad readSettingsFile(const std::wstring& path, RecordTarget& target, unsigned retryMs) {
     SettingsLoad load;
     unsigned long error = 0;
-    load.state = readRecordFile(path.c_str(), false, target, kNoLimits, retryMs, &error);
+    load.state = readRecordFile(path, false, target, kNoLimits, retryMs, &error);
+    const std::string shownPath = narrow(path);
     switch (load.state) {
     case FileState::Read:
     case FileState::Missing: break;
     case FileState::Unreadable:
         // Replacing it would lose every saved connection the file holds.
         load.mayReplace = false;
-        std::printf("couldn't read %s error=%lu\n", path.c_str(), error);
-        load.notice = unreadableNotice(path, error);
+        std::printf("couldn't read %s error=%lu\n", shownPath.c_str(), error);
+        load.notice = unreadableNotice(shownPath, error);
         break;
     case FileState::NotRecords:
     case FileState::Damaged: {
-        const std::string copy = path + ".bad";
+        const std::wstring copy = path + L".bad";
+        const std::string shownCopy = narrow(copy);
         const char* shown =
             load.state == FileState::Damaged ? "the list shows what could be read" : "the list starts empty";
-        if (CopyFileA(path.c_str(), copy.c_str(), FALSE)) {
+        if (CopyFileW(path.c_str(), copy.c_str(), FALSE)) {
             load.copy = copy;
-            std::printf("damaged %s kept as %s\n", path.c_str(), copy.c_str());
-            load.notice = formatted("The saved connections in %s are damaged; %s.\n\n", path.c_str(), shown) +
-                          formatted("A copy of the damaged file was kept as %s.", copy.c_str());
+            std::printf("damaged %s kept as %s\n", shownPath.c_str(), shownCopy.c_str());
+            load.notice = formatted("The saved connections in %s are damaged; %s.\n\n", shownPath.c_str(), shown) +
+                          formatted("A copy of the damaged file was kept as %s.", shownCopy.c_str());
         } else {
             load.mayReplace = false;
-            std::printf("damaged %s, couldn't copy it to %s error=%lu\n", path.c_str(), copy.c_str(), GetLastError());
-            load.notice = formatted("The saved connections in %s are damaged; %s.\n\n", path.c_str(), shown) +
+            std::printf("damaged %s, couldn't copy it to %s error=%lu\n", shownPath.c_str(), shownCopy.c_str(),
+                        GetLastError());
+            load.notice = formatted("The saved connections in %s are damaged; %s.\n\n", shownPath.c_str(), shown) +
                           "No copy of the damaged file could be made, so changes made now will not be saved.";
         }
         break;

@@ -9,10 +9,10 @@
 struct SettingsLoad {
     FileState state = FileState::Missing;
     bool mayReplace = true;  // false: the dialog's end leaves the file as it is
-    std::string copy;        // where the bytes of a damaged file were kept
-    std::string notice;      // for the user, once; empty when all is well
+    std::wstring copy;       // where the bytes of a damaged file were kept
+    std::string notice;      // for the user, once; empty when all is well; paths shown in the code page
 };
 
 // Reads the settings file into the target, trying a held one again for `retryMs`. A damaged file, or
 // one that holds no records, is first copied to `path` + ".bad", over an older copy; a line says so.
-SettingsLoad readSettingsFile(const std::string& path, RecordTarget& target, unsigned retryMs = kSharingRetryMs);
+SettingsLoad readSettingsFile(const std::wstring& path, RecordTarget& target, unsigned retryMs = kSharingRetryMs);

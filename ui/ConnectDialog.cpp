@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <cwchar>
 #include <initializer_list>
 #include <utility>
 
@@ -18,7 +19,7 @@
 
 namespace {
 const char kTitle[] = TARSEL_TITLE;
-const char kFileError[] = "Import Error";  // export failures too
+const wchar_t kFileError[] = L"Import Error";  // export failures too
 const int kList = IDC_ADDRESS_LIST;
 // In dialog units, so that they grow with the dialog's font, as the list does.
 const int kColumnWidths[] = {67, 53, 100};
@@ -49,37 +50,38 @@ const ImageListFunctions& imageLists() {
     return functions;
 }
 
-using FileDialog = BOOL(WINAPI*)(OPENFILENAMEA*);
+using FileDialog = BOOL(WINAPI*)(OPENFILENAMEW*);
 
 // The common file dialogs' library is loaded the first time a file is chosen: linked at start, it
 // and the shell libraries it brings in would cost every start of the program.
 FileDialog fileDialog(bool save) {
-    static HMODULE library = LoadLibraryA("comdlg32.dll");
+    static HMODULE library = LoadLibraryW(L"comdlg32.dll");
     if (!library)
         return nullptr;
     return reinterpret_cast<FileDialog>(
-        reinterpret_cast<void*>(GetProcAddress(library, save ? "GetSaveFileNameA" : "GetOpenFileNameA")));
+        reinterpret_cast<void*>(GetProcAddress(library, save ? "GetSaveFileNameW" : "GetOpenFileNameW")));
 }
 
 // Shows the save or the open file dialog, starting from "addresses.tsl"; our files first, then
 // everything. The chosen path goes into `file`; returns its file-name part, or null after the
-// console line when no file was chosen.
-const char* chooseFile(HWND owner, bool save, char (&file)[MAX_PATH]) {
-    static const char filter[] = TARSEL_TITLE " Addresses\0*.TSL\0All Files\0*.*\0";
-    std::memset(file, 0, sizeof file);
-    std::snprintf(file, sizeof file, "addresses.tsl");
-    OPENFILENAMEA dialog = {};
-    dialog.lStructSize = OPENFILENAME_SIZE_VERSION_400A;  // the size of this build's structure, less newer fields
+// console line when no file was chosen. The name is kept as the system spells it, so that the file
+// written is the one the user confirmed.
+const wchar_t* chooseFile(HWND owner, bool save, wchar_t (&file)[MAX_PATH]) {
+    static const wchar_t filter[] = L"" TARSEL_TITLE " Addresses\0*.TSL\0All Files\0*.*\0";
+    std::wmemset(file, 0, MAX_PATH);
+    std::wcscpy(file, L"addresses.tsl");
+    OPENFILENAMEW dialog = {};
+    dialog.lStructSize = OPENFILENAME_SIZE_VERSION_400W;  // the size of this build's structure, less newer fields
     dialog.hwndOwner = owner;
     dialog.lpstrFilter = filter;
     dialog.nFilterIndex = 1;
     dialog.lpstrFile = file;
-    dialog.nMaxFile = sizeof file;
-    dialog.lpstrTitle = save ? "Export Addresses To" : "Import Addresses From";
+    dialog.nMaxFile = MAX_PATH;
+    dialog.lpstrTitle = save ? L"Export Addresses To" : L"Import Addresses From";
     // The current folder stays: it is where libraries could otherwise be looked for.
     dialog.Flags =
         OFN_NOCHANGEDIR | (save ? OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST : OFN_FILEMUSTEXIST | OFN_HIDEREADONLY);
-    dialog.lpstrDefExt = "tsl";  // appended after a dot of its own
+    dialog.lpstrDefExt = L"tsl";  // appended after a dot of its own
     const FileDialog show = fileDialog(save);
     if (!show || !show(&dialog)) {
         std::fputs(save ? "GetSaveFileName failed\n" : "GetOpenFileName failed\n", stdout);
@@ -133,10 +135,10 @@ bool ConnectDialog::onInitDialog(WPARAM, LPARAM) {
 
 void ConnectDialog::loadSettings() {
     // Saves that were cut off leave their temporary files beside the settings file.
-    const std::string root = cacheRoot();
+    const std::wstring root = cacheRoot();
     if (!root.empty())
-        removeLeftoverTemporaryFiles(root.c_str(), kSaveMarginSeconds);
-    const std::string path = settingsPath();
+        removeLeftoverTemporaryFiles(root, kSaveMarginSeconds);
+    const std::wstring path = settingsPath();
     if (!path.empty()) {
         beginFill();
         settings_ = readSettingsFile(path, *this);
@@ -573,7 +575,7 @@ void ConnectDialog::windowToRecord(Record& record) {
     ::windowToRecord(window, currentEntry, record);
 }
 
-bool ConnectDialog::loadFile(const char* path, bool addressesOnly, const FileLimits& limits) {
+bool ConnectDialog::loadFile(const std::wstring& path, bool addressesOnly, const FileLimits& limits) {
     beginFill();
     const bool loaded = ::loadFile(path, addressesOnly, *this, limits);
     endFill(loaded);
@@ -596,7 +598,7 @@ void ConnectDialog::endFill(bool loaded) {
     InvalidateRect(GetDlgItem(hwnd, kList), nullptr, TRUE);
 }
 
-bool ConnectDialog::saveFile(const char* path, bool addressesOnly) {
+bool ConnectDialog::saveFile(const std::wstring& path, bool addressesOnly) {
     if (addressesOnly)
         return ::saveFile(path, nullptr, addresses);
     Record window;
@@ -606,28 +608,30 @@ bool ConnectDialog::saveFile(const char* path, bool addressesOnly) {
 
 void ConnectDialog::saveSettings() {
     currentEntry = std::move(*readFields(true));
-    const std::string path = settingsPath();
+    const std::wstring path = settingsPath();
     // A file that could not be read stays as it is: its saved connections are not lost.
     if (!path.empty() && settings_.mayReplace)
-        saveFile(path.c_str(), false);  // a settings file that cannot be written is not worth a message
+        saveFile(path, false);  // a settings file that cannot be written is not worth a message
 }
 
 void ConnectDialog::exportAddresses() {
-    char file[MAX_PATH];
-    const char* name = chooseFile(hwnd, true, file);
+    wchar_t file[MAX_PATH];
+    const wchar_t* name = chooseFile(hwnd, true, file);
     if (name && !saveFile(file, true))
-        fileError("Could not export addresses to %s!", name);
+        fileError(L"Could not export addresses to %ls!", name);
 }
 
 void ConnectDialog::importAddresses() {
-    char file[MAX_PATH];
-    const char* name = chooseFile(hwnd, false, file);
+    wchar_t file[MAX_PATH];
+    const wchar_t* name = chooseFile(hwnd, false, file);
     if (name && !loadFile(file, true, kImportLimits))
-        fileError("Could not import addresses from %s - bad file!", name);
+        fileError(L"Could not import addresses from %ls - bad file!", name);
 }
 
-void ConnectDialog::fileError(const char* format, const char* name) {
-    char text[128];
-    std::snprintf(text, sizeof text, format, name);
-    MessageBoxA(hwnd, text, kFileError, MB_OK | MB_ICONERROR);
+void ConnectDialog::fileError(const wchar_t* format, const wchar_t* name) {
+    // The name as the user chose it, in whatever script.
+    wchar_t text[128] = L"";
+    std::swprintf(text, 128, format, name);
+    text[127] = L'\0';  // cut, whichever runtime formats it
+    MessageBoxW(hwnd, text, kFileError, MB_OK | MB_ICONERROR);
 }

@@ -67,12 +67,12 @@ private:
     // What the settings load found, told once the window shows.
     void showSettingsNotice();
     // Resorts the view after a successful read; false when the file cannot be used.
-    bool loadFile(const char* path, bool addressesOnly, const FileLimits& limits = kNoLimits);
+    bool loadFile(const std::wstring& path, bool addressesOnly, const FileLimits& limits = kNoLimits);
     // Around filling the view from a file: one redraw, one deselect and one sort for the whole file
     // instead of one per entry, so that a book of thousands opens at once.
     void beginFill();
     void endFill(bool loaded);
-    bool saveFile(const char* path, bool addressesOnly);
+    bool saveFile(const std::wstring& path, bool addressesOnly);
     // Tools menu: the address book to and from a file chosen in the common file dialogs.
     void exportAddresses();
     void importAddresses();
@@ -107,7 +107,7 @@ private:
     // Saves the settings and ends the run with the result.
     void endWith(int result);
     // The file dialogs' failure box; `name` is the file-name part of the chosen path.
-    void fileError(const char* format, const char* name);
+    void fileError(const wchar_t* format, const wchar_t* name);
 
     // Layout.
     void recordMinimum();

@@ -88,7 +88,7 @@ unsigned Dialog::windowDpi() const {
     // Looked up, not linked: systems before Windows 10 do not have it.
     using DpiForWindow = UINT(WINAPI*)(HWND);
     static const auto dpiForWindow = reinterpret_cast<DpiForWindow>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("user32.dll"), "GetDpiForWindow")));
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetDpiForWindow")));
     if (dpiForWindow && hwnd) {
         if (const UINT dpi = dpiForWindow(hwnd))
             return dpi;

@@ -10,17 +10,18 @@ using SetThreadDpi = DPI_AWARENESS_CONTEXT(WINAPI*)(DPI_AWARENESS_CONTEXT);
 // system refuses it, and the windows are then plain.
 HANDLE lookContext() {
     static const HANDLE context = [] {
-        char path[MAX_PATH];
-        const DWORD length = GetModuleFileNameA(appInstance, path, sizeof path);
-        if (length == 0 || length >= sizeof path)
+        // The program may have been started from a folder named in any script.
+        wchar_t path[MAX_PATH];
+        const DWORD length = GetModuleFileNameW(appInstance, path, MAX_PATH);
+        if (length == 0 || length >= MAX_PATH)
             return INVALID_HANDLE_VALUE;
-        ACTCTXA request = {};
+        ACTCTXW request = {};
         request.cbSize = sizeof request;
         request.dwFlags = ACTCTX_FLAG_HMODULE_VALID | ACTCTX_FLAG_RESOURCE_NAME_VALID;
         request.lpSource = path;
         request.hModule = appInstance;
-        request.lpResourceName = MAKEINTRESOURCEA(3);  // ISOLATIONAWARE_NOSTATICIMPORT_MANIFEST_RESOURCE_ID
-        return CreateActCtxA(&request);
+        request.lpResourceName = MAKEINTRESOURCEW(3);  // ISOLATIONAWARE_NOSTATICIMPORT_MANIFEST_RESOURCE_ID
+        return CreateActCtxW(&request);
     }();
     return context;
 }
@@ -28,7 +29,7 @@ HANDLE lookContext() {
 // Looked up, not linked: before Windows 10 1607 the thread cannot be made aware on its own.
 SetThreadDpi setThreadDpi() {
     static const auto function = reinterpret_cast<SetThreadDpi>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("user32.dll"), "SetThreadDpiAwarenessContext")));
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "SetThreadDpiAwarenessContext")));
     return function;
 }
 
@@ -56,6 +57,6 @@ void OwnLook::leave() {
 
 FARPROC commonControlsFunction(const char* name) {
     // Inside the look the name means the side-by-side version 6, outside it the system's own.
-    HMODULE library = LoadLibraryA("comctl32.dll");
+    HMODULE library = LoadLibraryW(L"comctl32.dll");
     return library ? GetProcAddress(library, name) : nullptr;
 }

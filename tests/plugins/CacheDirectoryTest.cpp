@@ -36,16 +36,16 @@ TEST(StaleDate, PackedDifferenceAboveThirteen) {
 using CacheFolders = CacheTest;
 
 TEST_F(CacheFolders, RootAndVersionUnderRegistryFolder) {
-    EXPECT_EQ(appDataFolder(), appData);
-    EXPECT_EQ(cacheRoot(), root);
+    EXPECT_EQ(narrow(appDataFolder()), appData);
+    EXPECT_EQ(narrow(cacheRoot()), root);
     EXPECT_TRUE(isFolder(appData + "\\Dunmoral"));
     EXPECT_TRUE(isFolder(root));
-    const std::string version = versionFolder("2.9.1");
+    const std::string version = narrow(versionFolder("2.9.1"));
     EXPECT_EQ(version, root + "\\2.9.1");
     EXPECT_TRUE(isFolder(version));
     // Asking again leaves what is there.
     writeFile(root + "\\2.9.1\\x.dll", "MZ");
-    EXPECT_EQ(versionFolder("2.9.1"), root + "\\2.9.1");
+    EXPECT_EQ(narrow(versionFolder("2.9.1")), root + "\\2.9.1");
     EXPECT_TRUE(exists(root + "\\2.9.1\\x.dll"));
 }
 
@@ -97,7 +97,7 @@ TEST_F(CacheFolders, RegistryValueMustNameAnExistingAbsoluteFolder) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         setRawAppDataValue(c.type, c.bytes);
-        EXPECT_EQ(appDataFolder(), c.expected);
+        EXPECT_EQ(narrow(appDataFolder()), c.expected);
     }
     _putenv_s("TSL_TEST_APPDATA", "");
 }
@@ -112,8 +112,8 @@ TEST_F(CacheFolders, FallbackToTheUsersShellFolder) {
         if (!exists(level))
             made.insert(made.begin(), level);
     }
-    EXPECT_EQ(appDataFolder(), fallback);
-    EXPECT_EQ(cacheRoot(), fallback + "\\Dunmoral\\tarsel");
+    EXPECT_EQ(narrow(appDataFolder()), fallback);
+    EXPECT_EQ(narrow(cacheRoot()), fallback + "\\Dunmoral\\tarsel");
     EXPECT_TRUE(isFolder(fallback + "\\Dunmoral\\tarsel"));
     for (const std::string& level : made)
         RemoveDirectoryA(level.c_str());
@@ -124,7 +124,7 @@ protected:
     // A version folder with a stamp of the given age, a library, a dot-file, a read-only file and a
     // nested folder with a file in it.
     std::string makeVersion(const char* version, const char* stampName, double days) {
-        std::string folder = versionFolder(version);
+        std::string folder = narrow(versionFolder(version));
         if (stampName) {
             writeFile(folder + "\\" + stampName, "1\r\n");
             setLastWrite(folder + "\\" + stampName, fileTimeDaysAgo(days));
@@ -188,10 +188,10 @@ TEST_F(CachePruning, StaleFoldersEmptiedOthersKept) {
 
 TEST_F(CachePruning, DeleteFilesEmptiesNestedFolders) {
     std::string folder = makeVersion("any", nullptr, 0);
-    deleteFiles(folder.c_str());
+    deleteFiles(widen(folder.c_str()));
     expectEmptied(folder);
     EXPECT_TRUE(isFolder(folder));
-    deleteFiles((root + "\\missing").c_str());  // nothing to search: nothing happens
+    deleteFiles(widen((root + "\\missing").c_str()));  // nothing to search: nothing happens
 }
 
 }  // namespace

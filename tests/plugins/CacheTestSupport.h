@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include "base/WideText.h"
+
 inline const char kShellFolders[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
 
 inline std::string readFile(const std::string& path) {

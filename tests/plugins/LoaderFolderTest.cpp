@@ -90,11 +90,11 @@ TEST_F(LoaderTest, FolderInUseIsNotPruned) {
 TEST_F(LoaderTest, CheckWaitsForTheCopyThatOwnsTheFolderHoweverSpelled) {
     setIndex(publish("norun.dll", 1, "version-1.0.42"));
     char shortName[MAX_PATH];
-    ASSERT_GT(GetShortPathNameA(versionFolder("version-1.0.42").c_str(), shortName, sizeof shortName), 0u);
+    ASSERT_GT(GetShortPathNameA(narrow(versionFolder("version-1.0.42")).c_str(), shortName, sizeof shortName), 0u);
     for (const std::string& spelling : {std::string(shortName), appData + "\\\\Dunmoral\\tarsel\\version-1.0.42",
                                         appData + "\\.\\Dunmoral\\tarsel\\version-1.0.42"}) {
         CacheLock other;
-        ASSERT_TRUE(other.acquire(spelling.c_str())) << spelling;
+        ASSERT_TRUE(other.acquire(widen(spelling.c_str()))) << spelling;
         DllLoader loader;
         int told = 0;
         captured([&] {

@@ -43,7 +43,7 @@ TEST_F(LoaderTest, NoRunLeavesEntryEmpty) {
     setIndex("5 10 ghost.dll 1.0\n" + publish("norun.dll", 2, "1.0"));
     DllLoader loader;
     captured([&] { loader.fetch(address, server->port()); });
-    std::string folder = versionFolder("1.0");
+    std::string folder = narrow(versionFolder("1.0"));
     writeFile(folder + "\\norun.dll", fixture("norun.dll"));
 
     std::string out = link(loader);

@@ -131,10 +131,10 @@ protected:
         CacheTest::SetUp();
         ASSERT_TRUE(SetCurrentDirectoryA(appData.c_str()));
         std::snprintf(entry.file, sizeof entry.file, "plugin.dll");
-        folder = appData.c_str();
+        folder = widen(appData.c_str());
     }
     PluginEntry entry;
-    const char* folder = nullptr;
+    std::wstring folder;
 };
 
 TEST_F(PluginStampFiles, WritesDigitsThenCrLf) {

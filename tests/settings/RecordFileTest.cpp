@@ -244,7 +244,7 @@ TEST_F(RecordFiles, SettingsRoundTrip) {
     fillBook(book);
     Record window;
     ASSERT_TRUE(windowToRecord(sampleWindow(), makeEntry("r1", "ops", "pw", true, "n"), window));
-    ASSERT_TRUE(saveFile(path.c_str(), &window, book));
+    ASSERT_TRUE(saveFile(widen(path.c_str()), &window, book));
     MemorySink expected;
     writeRecords(expected, &window, book);
     const std::string onDisk = readFile(path);
@@ -252,7 +252,7 @@ TEST_F(RecordFiles, SettingsRoundTrip) {
     EXPECT_EQ(listFolder(folder), std::vector<std::string>{"tarsel.cfg"});
 
     BookTarget target;
-    ASSERT_TRUE(loadFile(path.c_str(), false, target));
+    ASSERT_TRUE(loadFile(widen(path.c_str()), false, target));
     ASSERT_TRUE(target.window);
     EXPECT_EQ(describe(target.current), describe(makeEntry("r1", "ops", "pw", true, "n")));
     ASSERT_EQ(target.book.size(), 3u);
@@ -260,7 +260,7 @@ TEST_F(RecordFiles, SettingsRoundTrip) {
     // What was read, written again, is the same file byte for byte.
     Record again;
     ASSERT_TRUE(windowToRecord(*target.window, target.current, again));
-    ASSERT_TRUE(saveFile(path.c_str(), &again, target.book));
+    ASSERT_TRUE(saveFile(widen(path.c_str()), &again, target.book));
     EXPECT_EQ(readFile(path), onDisk);
 }
 
@@ -268,8 +268,8 @@ TEST_F(RecordFiles, SettingsRoundTrip) {
 // cannot be read.
 TEST_F(RecordFiles, NothingToReadFails) {
     BookTarget target;
-    EXPECT_FALSE(loadFile((folder + "\\missing.tsl").c_str(), true, target));
-    EXPECT_FALSE(loadFile(folder.c_str(), true, target));
+    EXPECT_FALSE(loadFile(widen((folder + "\\missing.tsl").c_str()), true, target));
+    EXPECT_FALSE(loadFile(widen(folder.c_str()), true, target));
     EXPECT_TRUE(target.seen.empty());
 }
 
@@ -287,7 +287,8 @@ TEST_F(RecordFiles, ImportLimits) {
             bytes += entry;
         writeFile(path, bytes + std::string(c.padding, '\0'));
         BookTarget target;
-        EXPECT_EQ(loadFile(path.c_str(), true, target, kImportLimits), c.added > 0) << c.entries << " " << c.padding;
+        EXPECT_EQ(loadFile(widen(path.c_str()), true, target, kImportLimits), c.added > 0)
+            << c.entries << " " << c.padding;
         EXPECT_EQ(target.book.size(), c.added);
     }
 }
@@ -320,7 +321,7 @@ TEST_F(RecordFiles, FailedSaveKeepsTheOldFile) {
         fillBook(book);
         if (c.longNote)
             book.at(2)->note = std::string(70000, 'n');
-        EXPECT_FALSE(saveFile(target.c_str(), nullptr, book)) << c.name;
+        EXPECT_FALSE(saveFile(widen(target.c_str()), nullptr, book)) << c.name;
         EXPECT_EQ(listFolder(folder), before) << c.name << ": no temporary file left";
         if (!c.targetFolder && c.target.find('\\') == std::string::npos) {
             EXPECT_EQ(readFile(target), old) << c.name;
@@ -380,7 +381,7 @@ TEST_F(RecordFiles, UnreadableOrDamagedSettingsAreKept) {
         // A holder that lets go is waited for as long as a busy machine may need; one that never does
         // is given up on after the program's own retry.
         const SettingsLoad load =
-            readSettingsFile(path, target, holder.joinable() ? kWaitBoundMs : kSharingRetryMs);
+            readSettingsFile(widen(path.c_str()), target, holder.joinable() ? kWaitBoundMs : kSharingRetryMs);
         const std::string printed = testing::internal::GetCapturedStdout();
         if (holder.joinable())
             holder.join();
@@ -391,7 +392,7 @@ TEST_F(RecordFiles, UnreadableOrDamagedSettingsAreKept) {
         EXPECT_EQ(load.mayReplace, c.mayReplace);
         EXPECT_EQ(readFile(path), c.bytes);
         EXPECT_EQ(readFile(copy), c.copied ? c.bytes : "an older copy");
-        EXPECT_EQ(load.copy, c.copied ? copy : "");
+        EXPECT_EQ(narrow(load.copy), c.copied ? copy : "");
         EXPECT_NE(load.notice.find(c.says), std::string::npos) << load.notice;
         EXPECT_EQ(load.notice.empty(), !*c.says) << load.notice;
         EXPECT_EQ(printed.find("damaged " + path + " kept as " + copy + "\n") != std::string::npos, c.copied)
@@ -402,7 +403,7 @@ TEST_F(RecordFiles, UnreadableOrDamagedSettingsAreKept) {
     ASSERT_TRUE(CreateDirectoryA(copy.c_str(), nullptr));
     BookTarget target;
     testing::internal::CaptureStdout();
-    const SettingsLoad load = readSettingsFile(path, target);
+    const SettingsLoad load = readSettingsFile(widen(path.c_str()), target);
     testing::internal::GetCapturedStdout();
     EXPECT_EQ(load.state, FileState::Damaged);
     EXPECT_FALSE(load.mayReplace);
@@ -412,6 +413,6 @@ TEST_F(RecordFiles, UnreadableOrDamagedSettingsAreKept) {
 
 using SettingsFile = CacheTest;
 
-TEST_F(SettingsFile, PathInCacheRoot) { EXPECT_EQ(settingsPath(), root + "\\tarsel.cfg"); }
+TEST_F(SettingsFile, PathInCacheRoot) { EXPECT_EQ(narrow(settingsPath()), root + "\\tarsel.cfg"); }
 
 }  // namespace
