@@ -5,6 +5,7 @@
 //   boxwatch [--timeout SECONDS] press CAPTION ID     press the control ID (2 = Close/Cancel)
 //   boxwatch [--timeout SECONDS] esc CAPTION          send the Esc key
 //   boxwatch [--timeout SECONDS] text CAPTION ID      print the text of control ID
+//   boxwatch [--timeout SECONDS] settext CAPTION ID TEXT   put TEXT, in any script, into control ID
 //   boxwatch [--timeout SECONDS] rect CAPTION ID      print control ID's screen rectangle: left top right bottom
 //   boxwatch [--timeout SECONDS] active CAPTION       wait until the window is the active one, keys reach it
 //   boxwatch [--timeout SECONDS] menu                 wait until a popup menu shows
@@ -12,6 +13,7 @@
 // A CAPTION ending in '*' matches every caption that starts with the rest. Texts are printed on one
 // line. Exit status: 0 done, 2 time-out, 1 bad usage.
 #include <windows.h>
+#include <shellapi.h>
 
 #include <fcntl.h>
 #include <io.h>
@@ -112,6 +114,7 @@ int usage() {
                  "       boxwatch [--timeout SECONDS] press CAPTION ID\n"
                  "       boxwatch [--timeout SECONDS] esc CAPTION\n"
                  "       boxwatch [--timeout SECONDS] text CAPTION ID\n"
+                 "       boxwatch [--timeout SECONDS] settext CAPTION ID TEXT\n"
                  "       boxwatch [--timeout SECONDS] rect CAPTION ID\n"
                  "       boxwatch [--timeout SECONDS] active CAPTION\n"
                  "       boxwatch [--timeout SECONDS] menu\n");
@@ -142,13 +145,13 @@ int main(int argc, char** argv) {
     if (argc - next < 1)
         return usage();
     const std::string mode = argv[next];
-    const bool needsId = mode == "press" || mode == "text" || mode == "rect";
-    const int arguments = mode == "menu" ? 1 : needsId ? 3 : 2;
+    const bool needsId = mode == "press" || mode == "text" || mode == "rect" || mode == "settext";
+    const int arguments = mode == "menu" ? 1 : mode == "settext" ? 4 : needsId ? 3 : 2;
     int id = 0;
     if (argc - next != arguments || (needsId && !parseId(argv[next + 2], id)))
         return usage();
     if (mode != "box" && mode != "press" && mode != "esc" && mode != "text" && mode != "rect" && mode != "active" &&
-        mode != "menu")
+        mode != "menu" && mode != "settext")
         return usage();
     const char* caption = mode == "menu" ? nullptr : argv[next + 1];
 
@@ -174,6 +177,16 @@ int main(int argc, char** argv) {
         // Goes through the owner's message loop, where dialog navigation turns it into Cancel.
         PostMessageA(window, WM_KEYDOWN, VK_ESCAPE, 0x00010001);
         PostMessageA(window, WM_KEYUP, VK_ESCAPE, 0xC0010001);
+    } else if (mode == "settext") {
+        // The wide command line: the narrow one has only the letters of the code page.
+        int count = 0;
+        LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
+        DWORD_PTR done = 0;
+        if (!wide || count != argc ||
+            !SendMessageTimeoutW(GetDlgItem(window, id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(wide[count - 1]),
+                                 SMTO_ABORTIFHUNG, 5000, &done))
+            return 1;
+        LocalFree(wide);
     } else if (mode == "rect") {
         RECT r = {};
         GetWindowRect(GetDlgItem(window, id), &r);

@@ -53,6 +53,7 @@ class Screen:
 ADDRESS, LOGIN, PASSWORD, NOTE, LIST = 200, 201, 202, 218, 213
 EXPORT_CAPTION, IMPORT_CAPTION = "Export Addresses To", "Import Addresses From"
 NOTICE_CAPTION = "Veskaral tarsel"  # what the dialog found in the settings file
+FILE_NAME = "0x47c"  # the file dialogs' name field
 
 
 class ConnectDialogTest(TarselCase):
@@ -182,8 +183,11 @@ class ConnectDialogTest(TarselCase):
 
     def file_dialog(self, caption, path):
         self.screen.wait(caption)
-        self.screen.keys("ctrl+a")
-        self.screen.type(windows_path(path))
+        if path.isascii():
+            self.screen.keys("ctrl+a")
+            self.screen.type(windows_path(path))
+        else:  # xdotool drops letters that no key of its keyboard makes
+            watch("--timeout", "60", "settext", caption, FILE_NAME, windows_path(path))
         self.screen.keys("Return")
 
     def test_export_then_import_through_the_file_dialogs(self):
@@ -215,6 +219,23 @@ class ConnectDialogTest(TarselCase):
             self.assertEqual(encode(*book), f.read())
         self.assertEqual(book, self.settings()[1:])
         self.assertEqual(["GetSaveFileName failed"], out.splitlines())
+
+    def test_export_and_import_under_a_name_outside_the_code_page(self):
+        book = [addr("10.0.0.1", "admin", "lab", True, "pw")]
+        self.write_settings(*book)
+        name = "Дмитрий 王芳 ａ.tsl"  # the code page has none of them; best fit would make the last "a"
+        exported = os.path.join(self.work, name)
+        proc = self.start()
+        self.choose(4)
+        self.file_dialog(EXPORT_CAPTION, exported)
+        self.choose(5)
+        self.file_dialog(IMPORT_CAPTION, exported)
+        self.screen.keys("Escape")
+        self.assertEqual(1, finish(proc)[0])
+        self.assertEqual(["appdata", name], sorted(os.listdir(self.work)))
+        with open(exported, "rb") as f:
+            self.assertEqual(encode(*book), f.read())
+        self.assertEqual(book * 2, self.settings()[1:])
 
     def test_export_that_cannot_be_written_says_so(self):
         self.write_settings(addr("10.0.0.1", "admin"))
