@@ -21,7 +21,8 @@ void makeFolder(const std::wstring& path) {
 // "X:\..." or "\\server\share...": a path that means the same folder whatever the current one is.
 bool isAbsolutePath(const std::wstring& path) {
     auto separator = [](wchar_t c) { return c == L'\\' || c == L'/'; };
-    const bool drive = path.size() >= 3 && ((path[0] >= L'A' && path[0] <= L'Z') || (path[0] >= L'a' && path[0] <= L'z')) &&
+    const bool drive = path.size() >= 3 &&
+                       ((path[0] >= L'A' && path[0] <= L'Z') || (path[0] >= L'a' && path[0] <= L'z')) &&
                        path[1] == L':' && separator(path[2]);
     return drive || (path.size() >= 3 && separator(path[0]) && separator(path[1]) && !separator(path[2]));
 }

@@ -45,7 +45,8 @@ bool TemporaryFile::replace(const std::wstring& target) {
         return false;
     const bool flushed = FlushFileBuffers(file.get());
     const bool closed = CloseHandle(file.release()) != 0;
-    replaced = flushed && closed && MoveFileExW(name, target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+    replaced =
+        flushed && closed && MoveFileExW(name, target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
     return replaced;
 }
 

@@ -20,7 +20,7 @@ TEST(WideText, BetweenTheCodePageAndTheSystemsSpelling) {
         {"Jos\xE9 M\xFCller", L"Jos\u00E9 M\u00FCller", true},
         {"\x80 \xB9", L"\u20AC \u00B9", true},
         {"??????? ??", L"\u0414\u043C\u0438\u0442\u0440\u0438\u0439 \u738B\u82B3", false},
-        {"?x", L"\u0141x", false},         // best fit would show "Lx", another user's name
+        {"?x", L"\u0141x", false},        // best fit would show "Lx", another user's name
         {"?.tsl", L"\uFF41.tsl", false},  // and "a.tsl" for a full-width letter
     };
     for (const auto& c : cases) {
