@@ -177,6 +177,7 @@ class ConnectDialogTest(TarselCase):
 
     def choose(self, item):
         """Opens the Tools menu from the keyboard and picks the item at that position (1 to 5)."""
+        self.screen.wait(CONNECT_CAPTION)  # a file dialog just closed may still hold the keys
         self.screen.keys("alt+t")
         watch("--timeout", "60", "menu")
         self.screen.keys(*(["Down"] * (item - (1 if item > 3 else 0))), "Return")
