@@ -60,13 +60,16 @@ void runAttempt(ConnectionValues& values) {
         showProgress.now();
     });
 
-    // With every plugin current nothing is shown for the downloads.
-    if (const uint32_t pending = loader.pendingBytes()) {
+    // With every plugin current nothing is shown for the downloads. Otherwise the window opens once
+    // their first connections are under way, so that their round trips pass while it is made.
+    const uint32_t pending = loader.pendingBytes();
+    loader.download(address, values.port, &progress, [&] {
+        if (!pending)
+            return;
         showProgress.now();
         progress.showDownloading(values.host);
         progress.total = pending;
-    }
-    loader.download(address, values.port, &progress);
+    });
 
     progress.showStarting();
     // A plugin's library initialisation runs in the process as the plugins expect it, and a window

@@ -67,12 +67,15 @@ void pollMessages() {
         handle(msg);
 }
 
-bool pumpUntilSignalled(HANDLE object, DWORD timeoutMs) {
+bool pumpUntilSignalled(HANDLE object, DWORD timeoutMs) { return pumpUntilAnySignalled(&object, 1, timeoutMs); }
+
+bool pumpUntilAnySignalled(const HANDLE* objects, DWORD count, DWORD timeoutMs) {
     // MWMO_INPUTAVAILABLE: messages left over from a flood (more than 10) end the wait at once too,
     // not only those that arrive from now on.
     DelayedShow::showIfDue();
     const DWORD wait = std::min(timeoutMs, DelayedShow::untilDue());
-    if (MsgWaitForMultipleObjectsEx(1, &object, wait, QS_ALLINPUT, MWMO_INPUTAVAILABLE) == WAIT_OBJECT_0)
+    const DWORD woken = MsgWaitForMultipleObjectsEx(count, objects, wait, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+    if (woken < WAIT_OBJECT_0 + count)
         return true;
     pollMessages();
     return false;

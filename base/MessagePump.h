@@ -46,6 +46,8 @@ void pollMessages();
 // `object` is signalled; otherwise the queued messages have been handled as pollMessages does (at
 // most 10).
 bool pumpUntilSignalled(HANDLE object, DWORD timeoutMs);
+// The same for several objects (at most MAXIMUM_WAIT_OBJECTS - 1): true when one of them is signalled.
+bool pumpUntilAnySignalled(const HANDLE* objects, DWORD count, DWORD timeoutMs);
 // Handles messages, blocking, until one numbered `messageId` arrives; that one is left in `msg`
 // undispatched. False when the thread's quit message came first.
 bool waitForMessage(MSG& msg, UINT messageId);

@@ -40,13 +40,13 @@ TemporaryFile::~TemporaryFile() {
         DeleteFileW(name);
 }
 
-bool TemporaryFile::replace(const std::wstring& target) {
+bool TemporaryFile::replace(const std::wstring& target, bool flush) {
     if (!file)
         return false;
-    const bool flushed = FlushFileBuffers(file.get());
+    const bool flushed = !flush || FlushFileBuffers(file.get());
     const bool closed = CloseHandle(file.release()) != 0;
-    replaced =
-        flushed && closed && MoveFileExW(name, target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+    const DWORD how = MOVEFILE_REPLACE_EXISTING | (flush ? MOVEFILE_WRITE_THROUGH : 0);
+    replaced = flushed && closed && MoveFileExW(name, target.c_str(), how);
     return replaced;
 }
 

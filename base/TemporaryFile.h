@@ -1,7 +1,7 @@
 #pragma once
 // Files replaced in one step: written in full to a temporary file beside the target, flushed, then
 // moved over it, so that a crash or a failure leaves either the old file or the whole new one.
-// Downloads, the settings file and exports all go this way.
+// Downloads, the settings file and exports all go this way; downloads skip the flush.
 #include <windows.h>
 
 #include <string>
@@ -23,8 +23,9 @@ public:
 
     // Flushes, closes and moves the file over `target`, which must lie in the same folder's volume.
     // False when a step fails; the temporary file then goes. The system refuses to replace a
-    // library that is loaded.
-    bool replace(const std::wstring& target);
+    // library that is loaded. Without `flush` the bytes reach the disk when the system gets to them:
+    // for a file whose contents are checked again before use, where a flush would only cost time.
+    bool replace(const std::wstring& target, bool flush = true);
 
 private:
     wchar_t name[MAX_PATH] = L"";

@@ -5,7 +5,9 @@
 // - the time from process start to "run" with every plugin current, beside a bare program that
 //   opens and closes one window;
 // - the peak working set of tarsel.exe downloading that 23 MB plugin, beside the bare program's;
-// - the connect dialog opening with 10,000 saved connections, beside 100.
+// - the connect dialog opening with 10,000 saved connections, beside 100;
+// - the cold start over an emulated slow link (bench/slow_link.py), beside the least the link allows;
+// - the cost per byte as a slope: cold downloads of 9 and 31 MB, beside the plain loop's.
 // Run it with bench/run.sh; it is a benchmark that prints figures, not a test.
 #include <winsock2.h>
 #include <windows.h>
@@ -20,6 +22,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -237,27 +240,47 @@ Goal throughputGoal() {
             verdict(intact && ratio >= 0.95)};
 }
 
-// A router for tarsel.exe: the one-line index and its plugin.
+// A router for tarsel.exe: the index and its plugins, each connection served in its own thread.
+struct Plugin {
+    std::string file;
+    std::string gz;
+};
+
 class PluginRouter {
 public:
-    PluginRouter(const char* file, const std::string& gz, const char* version)
-        : gz_(okResponse(gz)), server_([this](SOCKET client, const std::string& line) {
-              sendAll(client, line.find("/tarsel/") != std::string::npos ? gz_ : index_);
-          }) {
-        char index[128];
-        std::snprintf(index, sizeof index, "%lu %u %s.gz %s\n",
-                      crc32(0, reinterpret_cast<const Bytef*>(gz.data()), static_cast<uInt>(gz.size())),
-                      static_cast<unsigned>(gz.size()), file, version);
+    PluginRouter(const std::vector<Plugin>& plugins, const char* version)
+        : server_(
+              [this](SOCKET client, const std::string& line) {
+                  for (const auto& body : bodies_) {
+                      if (line.find(body.first + " ") != std::string::npos) {
+                          sendAll(client, body.second);
+                          return;
+                      }
+                  }
+                  sendAll(client, index_);
+              },
+              TestServer::Serving::Concurrently) {
+        std::string index;
+        for (const Plugin& p : plugins) {
+            index += text("%lu %u %s.gz %s\n",
+                          crc32(0, reinterpret_cast<const Bytef*>(p.gz.data()), static_cast<uInt>(p.gz.size())),
+                          static_cast<unsigned>(p.gz.size()), p.file.c_str(), version);
+            bodies_.emplace_back("/tarsel/" + p.file + ".gz", okResponse(p.gz));
+        }
         index_ = okResponse(index);
     }
-    std::string commandLine(const char* program) const {
-        return text("%s 127.0.0.1:%u admin secret", program, static_cast<unsigned>(server_.port()));
+    PluginRouter(const char* file, const std::string& gz, const char* version)
+        : PluginRouter(std::vector<Plugin>{{file, gz}}, version) {}
+    // The command line of `program` against this router, or against `port` that leads to it.
+    std::string commandLine(const char* program, uint16_t port = 0) const {
+        return text("%s 127.0.0.1:%u admin secret", program, static_cast<unsigned>(port ? port : server_.port()));
     }
+    uint16_t port() const { return server_.port(); }
     std::vector<std::string> requests() const { return server_.requests(); }
 
 private:
     std::string index_;
-    std::string gz_;
+    std::vector<std::pair<std::string, std::string>> bodies_;
     TestServer server_;
 };
 
@@ -417,13 +440,190 @@ Goal addressBookGoal() {
             verdict(gap <= 200)};
 }
 
+// withrun.dll followed by library code, about `compressed` bytes once gzipped; empty without them.
+std::string pluginGz(size_t compressed) {
+    static const std::string head = fileBytes("withrun.dll");
+    static const std::string sample = libraryCode(1 << 20);
+    if (head.empty() || sample.empty())
+        return {};
+    static const double ratio = double(sample.size()) / gzipBytes(sample).size();
+    static const size_t headGz = gzipBytes(head).size();
+    const double code = compressed > headGz ? compressed - headGz : 0;
+    std::string gz = gzipBytes(head + libraryCode(static_cast<size_t>(code * ratio)));
+    // Small pieces compress less well than the sample: one correction brings the size close.
+    if (gz.size() > headGz && code > 0)
+        gz = gzipBytes(head + libraryCode(static_cast<size_t>(code * ratio * code / (gz.size() - headGz))));
+    return gz;
+}
+
+// Runs `line` `rounds` times, each after `before`; the times of the runs that reached "run".
+std::vector<double> timedRuns(const std::string& line, int rounds, const std::function<void()>& before) {
+    std::vector<double> times;
+    for (int round = 0; round < rounds; ++round) {
+        before();
+        const ChildResult run = runChild(line, kQuiet);
+        times.push_back(run.finished && run.exitCode == kRunReturned ? run.milliseconds : -1);
+    }
+    return times;
+}
+
+// The emulated link of bench/slow_link.py, which run.sh starts outside Wine: its port, and its
+// control port told the router's. 0 when there is none.
+uint16_t slowLinkTo(uint16_t routerPort) {
+    const char* link = std::getenv("BENCH_SLOW_LINK_PORT");
+    const char* control = std::getenv("BENCH_SLOW_LINK_CONTROL");
+    if (!link || !control)
+        return 0;
+    Socket s(socket(AF_INET, SOCK_STREAM, 0));
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<u_short>(std::atoi(control)));
+    char reply[8] = "";
+    if (connect(s.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        !sendAll(s.get(), text("upstream %u\n", static_cast<unsigned>(routerPort))) ||
+        recv(s.get(), reply, sizeof reply - 1, 0) < 2 || std::strncmp(reply, "ok", 2) != 0)
+        return 0;
+    return static_cast<uint16_t>(std::atoi(link));
+}
+
+// The compressed sizes of the twelve plugins of a real installation, 1.81 MB in all.
+const size_t kRealPluginSizes[] = {520000, 340000, 250000, 190000, 140000, 110000,
+                                   85000,  60000,  45000,  35000,  20000,  15000};
+const double kLinkRtt = 0.100;             // seconds
+const double kLinkRate = 16e6 / 8;         // bytes per second, shared by all connections
+const int kSlowRounds = 7;
+
+// tarsel.exe with an empty cache over the emulated link: the index, then twelve plugins.
+Goal slowLinkGoal() {
+    const char* name = "Cold start over a slow link, at most 1.3x the least possible";
+    std::vector<Plugin> plugins;
+    size_t total = 0;
+    for (size_t size : kRealPluginSizes) {
+        plugins.push_back({text("plugin%02u.dll", static_cast<unsigned>(plugins.size() + 1)), pluginGz(size)});
+        total += plugins.back().gz.size();
+    }
+    if (plugins.front().gz.empty())
+        return {name, "no library code to serve", Goal::NotMet};
+    const PluginRouter router(plugins, "benchslow");
+    const uint16_t link = slowLinkTo(router.port());
+    const std::string folder = versionFolder("benchslow");
+    if (!link || folder.empty())
+        return {name, "no slow link (start with bench/run.sh) or no cache folder", Goal::NotMet};
+    // The index, then every plugin at once: two round trips each, and the bytes through the bottleneck.
+    const double least = 4 * kLinkRtt * 1000 + total / kLinkRate * 1000;
+    std::printf("Start to \"run\" with an empty cache over a link of %.0f ms round trip and %.0f Mbit/s shared:\n"
+                "  %zu plugins, %.2f MB of gzip; the least possible %.0f ms\n",
+                kLinkRtt * 1000, kLinkRate * 8 / 1e6, plugins.size(), total / 1e6, least);
+    auto cold = [&] { deleteFiles(folder.c_str()); };
+    // The earlier build, when there is one, runs in the same rounds, each right before this one.
+    const bool withBefore = GetFileAttributesA("tarsel_before.exe") != INVALID_FILE_ATTRIBUTES;
+    std::vector<double> times, beforeTimes;
+    for (int round = 0; round < kSlowRounds; ++round) {
+        if (withBefore)
+            beforeTimes.push_back(timedRuns(router.commandLine("tarsel_before.exe", link), 1, cold).front());
+        times.push_back(timedRuns(router.commandLine("tarsel.exe", link), 1, cold).front());
+    }
+    if (withBefore) {
+        const Times before = summary(beforeTimes);
+        std::printf("  tarsel_before.exe: median %.0f ms (%.2fx), fastest %.0f ms\n", before.median,
+                    before.median / least, before.fastest);
+    }
+    const Times t = summary(times);
+    deleteFiles(folder.c_str());
+    if (t.fastest < 0)
+        return {name, "tarsel.exe did not reach run", Goal::NotMet};
+    std::printf("  tarsel.exe: median %.0f ms, fastest %.0f ms\n", t.median, t.fastest);
+    return {name,
+            text("%.2fx (median %.0f ms of %d; least possible %.0f ms; goal %.0f ms)", t.median / least, t.median,
+                 kSlowRounds, least, 1.3 * least),
+            verdict(t.median <= 1.3 * least)};
+}
+
+// The cost per byte, fixed costs left out: two cold downloads of one plugin, 9 and 31 MB of gzip,
+// the extra bytes over the extra time; beside the same for the plain loop. Each round times every
+// client on both sizes back to back, so that the machine's busy moments fall on one round's pair;
+// the figure is the median of the rounds' slopes.
+Goal slopeGoal() {
+    const char* name = "Throughput as a slope, 9 and 31 MB cold, at least 0.95x";
+    const size_t sizes[] = {9000000, 31000000};
+    const int kRounds = 7;
+    const std::string folder = versionFolder("benchslope");
+    if (folder.empty())
+        return {name, "no cache folder", Goal::NotMet};
+    std::unique_ptr<PluginRouter> routers[2];
+    std::unique_ptr<TestServer> plain[2];
+    double megabytes[2];
+    for (int k = 0; k < 2; ++k) {
+        const std::string gz = pluginGz(sizes[k]);
+        if (gz.empty())
+            return {name, "no library code to serve", Goal::NotMet};
+        megabytes[k] = gz.size() / 1e6;
+        routers[k].reset(new PluginRouter("large.dll", gz, "benchslope"));
+        plain[k].reset(new TestServer(respondWith(okResponse(gz))));
+    }
+    const bool withBefore = GetFileAttributesA("tarsel_before.exe") != INVALID_FILE_ATTRIBUTES;
+    auto cold = [&] { deleteFiles(folder.c_str()); };
+    // Milliseconds of one download of size k, or -1.
+    auto program = [&](const char* exe) {
+        return [&, exe](int k) { return timedRuns(routers[k]->commandLine(exe), 1, cold).front(); };
+    };
+    struct Series {
+        const char* name;
+        std::function<double(int)> run;
+        std::vector<double> slopes;
+    } series[] = {{"tarsel.exe, start to run", program("tarsel.exe"), {}},
+                  {"tarsel_before.exe, start to run", program("tarsel_before.exe"), {}},
+                  {"CompFileFetcher alone", [&](int k) {
+                       Span s{now(), {}};
+                       const uint32_t count = fetcherDownload(plain[k]->port(), nullptr);
+                       s.end = now();
+                       return count ? s.wall() * 1000 : -1;
+                   }, {}},
+                  {"blocking recv + inflate", [&](int k) {
+                       Span s{now(), {}};
+                       const bool ended = plainDownload(plain[k]->port(), "bench-plain.out");
+                       s.end = now();
+                       DeleteFileA("bench-plain.out");
+                       return ended ? s.wall() * 1000 : -1;
+                   }, {}}};
+    for (int round = 0; round < kRounds; ++round) {
+        for (int i = 0; i < 4; ++i) {
+            Series& one = series[(round + i) % 4];
+            if (&one == &series[1] && !withBefore)
+                continue;
+            const double small = one.run(0), large = one.run(1);
+            one.slopes.push_back(small > 0 && large > small ? (megabytes[1] - megabytes[0]) / (large - small) * 1000
+                                                            : -1);
+        }
+    }
+    deleteFiles(folder.c_str());
+    double slope[4];
+    for (int i = 0; i < 4; ++i) {
+        // The median, a failed round counting as the slowest.
+        std::vector<double> values = series[i].slopes;
+        std::sort(values.begin(), values.end());
+        slope[i] = values.empty() || values.front() < 0 ? -1 : values[values.size() / 2];
+        if (i != 1 || withBefore)
+            std::printf("  %-32s %.1f MB/s (median of %d rounds, %.1f and %.1f MB)\n", series[i].name, slope[i],
+                        kRounds, megabytes[0], megabytes[1]);
+    }
+    if (slope[0] < 0 || slope[3] < 0)
+        return {name, "the runs failed", Goal::NotMet};
+    const double ratio = slope[0] / slope[3];
+    return {name,
+            text("%.2fx (%.1f vs %.1f MB/s of gzip; CompFileFetcher alone %.2fx%s)", ratio, slope[0], slope[3],
+                 slope[2] / slope[3], withBefore ? text("; before %.2fx", slope[1] / slope[3]).c_str() : ""),
+            verdict(ratio >= 0.95)};
+}
+
 const char* verdictText(Goal::Verdict v) { return v == Goal::Met ? "met" : v == Goal::NotMet ? "NOT MET" : "-"; }
 
 }  // namespace
 
 // Arguments: the wineserver's pid (0: not known), then optionally the one part to run: stall,
-// throttled, throughput, startup, memory or addresses. With BENCH_RESULTS set, the closing table's rows are
-// appended to that file as well, tab-separated, after the build's name.
+// throttled, throughput, startup, memory, addresses, slowlink or slope. With BENCH_RESULTS set, the
+// closing table's rows are appended to that file as well, tab-separated, after the build's name.
 int main(int argc, char** argv) {
     if (argc > 1)
         wineserverPid = std::atoi(argv[1]);
@@ -437,7 +637,8 @@ int main(int argc, char** argv) {
         const char* part;
         Goal (*measure)();
     } parts[] = {{"stall", stallGoal},     {"throttled", throttledGoal}, {"throughput", throughputGoal},
-                 {"startup", startUpGoal}, {"memory", memoryFigure},     {"addresses", addressBookGoal}};
+                 {"startup", startUpGoal}, {"memory", memoryFigure},     {"addresses", addressBookGoal},
+                 {"slowlink", slowLinkGoal}, {"slope", slopeGoal}};
     std::vector<Goal> goals;
     for (const auto& p : parts) {
         if (only.empty() || only == p.part)

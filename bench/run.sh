@@ -2,7 +2,10 @@
 # Builds the benchmark in both builds of scripts/build.sh (the x86_64 test build and the i686 release,
 # both with release flags) and runs each under Wine against its own local servers, the i686 one as a
 # 32-bit program under WoW64. Prints each figure beside its goal, then one table of both builds.
-# usage: bench/run.sh [part]   (part: stall, throttled, throughput, startup, memory or addresses)
+# usage: bench/run.sh [part]   (part: stall, throttled, throughput, startup, memory, addresses,
+#                               slowlink or slope)
+# With tarsel_before.exe (an earlier build) put beside tarsel.exe, the start-up, slow-link and slope
+# parts measure it as well.
 # BENCH_BUILDS="x86_64" (or "i686") measures one build only.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -23,14 +26,19 @@ for pid in $(pgrep -x 'wineserver(64)?' || true); do
     server_pid=$pid
   fi
 done
-# The slow router runs natively, outside Wine, like a real one.
+# The slow router and the emulated slow link run natively, outside Wine, like real ones.
 work=$(mktemp -d)
 python3 "$root/bench/slow_router.py" "$work/port" &
 router_pid=$!
-trap 'kill $router_pid 2>/dev/null || true; rm -rf "$work"; tarsel_wine_session_end' EXIT
-for _ in $(seq 300); do [ -s "$work/port" ] && break; sleep 0.1; done
+python3 "$root/bench/slow_link.py" "$work/link" &
+link_pid=$!
+trap 'kill $router_pid $link_pid 2>/dev/null || true; rm -rf "$work"; tarsel_wine_session_end' EXIT
+for _ in $(seq 300); do [ -s "$work/port" ] && [ -s "$work/link" ] && break; sleep 0.1; done
 [ -s "$work/port" ] || { echo "the slow router wrote no port file within 30 s" >&2; exit 1; }
+[ -s "$work/link" ] || { echo "the slow link wrote no port file within 30 s" >&2; exit 1; }
 export BENCH_SLOW_ROUTER_PORT=$(cat "$work/port")
+read -r BENCH_SLOW_LINK_PORT BENCH_SLOW_LINK_CONTROL <"$work/link"
+export BENCH_SLOW_LINK_PORT BENCH_SLOW_LINK_CONTROL
 export BENCH_RESULTS="$work/results"
 status=0
 for arch in $builds; do

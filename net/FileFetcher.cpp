@@ -21,6 +21,22 @@ uint32_t FileFetcher::fetchToFile(uint32_t address, uint16_t port, const char* p
 }
 
 uint32_t FileFetcher::fetchToHandle(HANDLE file, uint32_t address, uint16_t port, const char* path) {
+    begin(file, address, port, path);
+    Transfer transfer(*this, address, port, path);
+    uint32_t count = 0;
+    try {
+        transfer.run([&] { return step(transfer, count); });
+    } catch (...) {
+        // Left from a wait between steps (Close): what came stays in the file, as for any failure.
+        if (fileHandle != INVALID_HANDLE_VALUE)
+            bodyAbandoned();
+        fileHandle = INVALID_HANDLE_VALUE;
+        throw;
+    }
+    return count;
+}
+
+void FileFetcher::begin(HANDLE file, uint32_t address, uint16_t port, const char* path) {
     bytesWritten = 0;
     fileBytes = 0;
     fileFull = false;
@@ -29,21 +45,25 @@ uint32_t FileFetcher::fetchToHandle(HANDLE file, uint32_t address, uint16_t port
     fetchAddress = address;
     fetchPort = port;
     fetchPath = path;
-    uint32_t count;
+}
+
+Transfer::State FileFetcher::step(Transfer& transfer, uint32_t& count) {
     try {
-        fetch(address, port, path);
+        const Transfer::State state = transfer.advance();
+        if (state != Transfer::State::Done)
+            return state;
         bodyEnded();
         count = bytesWritten;
     } catch (const BodyTooLong& stopped) {
         bodyAbandoned();
-        count = stopped.arrived;  // the connection is closed on the way out of fetch
+        count = stopped.arrived;  // the transfer's connection goes with it
     } catch (...) {
         bodyAbandoned();
         fileHandle = INVALID_HANDLE_VALUE;
         throw;
     }
     fileHandle = INVALID_HANDLE_VALUE;
-    return count;
+    return Transfer::State::Done;
 }
 
 void FileFetcher::admitChunk(uint32_t length) {

@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include "base/WriteBudget.h"
+#include "net/Transfer.h"
 #include "net/WebFetcher.h"
 
 // Writes a body to a file, by default a new temporary file "TSL????.tmp" in the current directory.
@@ -16,6 +17,11 @@ public:
     uint32_t fetchToFile(uint32_t address, uint16_t port, const char* path, char* fileName);
     // The same into a file that the caller has opened for writing and keeps.
     uint32_t fetchToHandle(HANDLE file, uint32_t address, uint16_t port, const char* path);
+    // fetchToHandle in steps, beside other fetches: begin names the file and the resource, then
+    // each step moves `transfer` (made for this fetcher and that resource) on without waiting. When
+    // it says Done, `count` is what fetchToHandle returns; failures throw as there.
+    void begin(HANDLE file, uint32_t address, uint16_t port, const char* path);
+    Transfer::State step(Transfer& transfer, uint32_t& count);
     // Stops reading as soon as more than `bytes` body bytes have arrived; the fetch then returns
     // the count that had arrived, which no longer matches.
     virtual void limitBody(uint32_t bytes) { bodyLimit = bytes; }

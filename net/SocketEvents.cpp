@@ -26,39 +26,42 @@ int SocketEvents::select(long events) {
     return WSAEventSelect(socket_, event_, events) == 0 ? 0 : WSAGetLastError();
 }
 
-void SocketEvents::wait() {
-    // Reading the events also resets the event object. A read after this sees every byte that came
-    // before, and the next byte signals again, since that read re-enables FD_READ.
+void SocketEvents::collect() {
+    // Reading the events also resets the event object; a read after this re-enables FD_READ.
     WSANETWORKEVENTS events{};
-    if (!pumpUntilSignalled(event_, kSafetyWakeMs) || WSAEnumNetworkEvents(socket_, event_, &events) != 0)
+    if (WSAEnumNetworkEvents(socket_, event_, &events) != 0)
         return;
     seen_ |= events.lNetworkEvents;
     if (events.lNetworkEvents & FD_CONNECT)
         connectError_ = events.iErrorCode[FD_CONNECT_BIT];
 }
 
-int SocketEvents::awaitConnection() {
-    for (;;) {
-        wait();
-        if (seen_ & FD_CONNECT)
-            return connectError_;
-        // Woken by a message or the safety wake-up: ask the socket itself, without waiting.
-        fd_set ready;
-        FD_ZERO(&ready);
-        FD_SET(socket_, &ready);
-        fd_set failed = ready;
-        timeval now{0, 0};
-        const int result = ::select(0, nullptr, &ready, &failed, &now);
-        if (result == 0)
-            continue;
-        const int selectError = result == SOCKET_ERROR ? WSAGetLastError() : 0;
-        int error = 0;
-        int size = sizeof error;
-        if (getsockopt(socket_, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &size) != 0)
-            error = WSAGetLastError();
-        // A failed select with no pending socket error still means no connection.
-        if (error == 0 && result == SOCKET_ERROR)
-            error = selectError ? selectError : WSAENOTCONN;
-        return error;
+void SocketEvents::wait() {
+    if (pumpUntilSignalled(event_, kSafetyWakeMs))
+        collect();
+}
+
+bool SocketEvents::connectEnded(int& error) {
+    if (seen_ & FD_CONNECT) {
+        error = connectError_;
+        return true;
     }
+    // Woken by a message, another socket or the safety wake-up: ask the socket itself, without waiting.
+    fd_set ready;
+    FD_ZERO(&ready);
+    FD_SET(socket_, &ready);
+    fd_set failed = ready;
+    timeval now{0, 0};
+    const int result = ::select(0, nullptr, &ready, &failed, &now);
+    if (result == 0)
+        return false;
+    const int selectError = result == SOCKET_ERROR ? WSAGetLastError() : 0;
+    error = 0;
+    int size = sizeof error;
+    if (getsockopt(socket_, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &size) != 0)
+        error = WSAGetLastError();
+    // A failed select with no pending socket error still means no connection.
+    if (error == 0 && result == SOCKET_ERROR)
+        error = selectError ? selectError : WSAENOTCONN;
+    return true;
 }

@@ -13,11 +13,17 @@ public:
 
     // 0, or the error number of the failure.
     int select(long events);
+    // Signalled when the socket has news; a wait that covers several sockets waits for these.
+    HANDLE handle() const { return event_; }
+    // Takes the events that have come, without waiting, and resets the signal. A read after this
+    // sees every byte that came before, and the next byte signals again.
+    void collect();
     // Sleeps until the socket reports an event, handling the window messages that come meanwhile;
     // at the latest after a safety interval.
     void wait();
-    // The outcome of a connect that is under way: 0 once connected, else the error number.
-    int awaitConnection();
+    // Whether a connect under way has ended, without waiting; then `error` is 0 once connected,
+    // else the error number.
+    bool connectEnded(int& error);
 
 private:
     SOCKET socket_;

@@ -16,6 +16,8 @@ public:
     void fetch(uint32_t address, uint16_t port, const char* path);
 
 protected:
+    friend class Transfer;
+
     // Consumes the next body chunk (length >= 1). This version writes it to standard output.
     virtual void handleData(const char* bytes, uint32_t length);
     // How many more body bytes the fetcher keeps; once that many are in, the body ends there.

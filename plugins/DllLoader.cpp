@@ -12,6 +12,7 @@
 #include "base/TemporaryFile.h"
 #include "plugins/LinkLibrary.h"
 #include "plugins/PlainFileName.h"
+#include "plugins/PluginDownload.h"
 #include "plugins/PluginIndex.h"
 
 namespace {
@@ -78,12 +79,11 @@ uint32_t DllLoader::pendingBytes() const {
     return total;
 }
 
-void DllLoader::download(uint32_t address, uint16_t port, FetcherListener* listener) {
+void DllLoader::download(uint32_t address, uint16_t port, FetcherListener* listener,
+                         const std::function<void()>& started) {
     if (!entries)
         return;
-    const std::wstring& path = useFolder();
-    for (PluginEntry* e = entries; e; e = e->next)
-        e->fetchEntry(path, address, port, listener, &written);
+    fetchEntries(entries, useFolder(), address, port, listener, &written, started);
 }
 
 void DllLoader::link() {

@@ -30,9 +30,11 @@ public:
     void check(const std::function<void()>& waiting = {});
     // Bytes still to download: the sizes of the entries that are not current.
     uint32_t pendingBytes() const;
-    // Brings every entry into the version folder; a short download does not stop the others.
+    // Brings every entry into the version folder, several side by side; a short download does not
+    // stop the others. `started` is called once the first downloads' connections are under way.
     // Throws Exception when a fetch fails or a download is corrupt.
-    void download(uint32_t address, uint16_t port, FetcherListener* listener);
+    void download(uint32_t address, uint16_t port, FetcherListener* listener,
+                  const std::function<void()>& started = {});
     // Loads every entry's library from the version folder; the earliest index line's "run" wins.
     // A file that does not load stays, with its stamp. Lets other copies of the program into the
     // folder afterwards.

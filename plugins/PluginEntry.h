@@ -6,9 +6,6 @@
 #include <cstdint>
 #include <string>
 
-class FetcherListener;
-class WriteBudget;
-
 struct PluginEntry {
     PluginEntry() = default;
     PluginEntry(const PluginEntry&) = delete;
@@ -32,12 +29,6 @@ struct PluginEntry {
     bool measureLibrary(const std::wstring& folder);
     // The stamp matches, and its second line holds the CRC-32 of the bytes `file` holds now.
     bool isCurrent(const std::wstring& folder);
-    // Brings the plugin into the cache: true when it is now current. A download of another size
-    // than the index line's prints a line and returns false; a corrupt download and fetch errors
-    // throw Exception. Either way a stamp is left only beside a library that was received in full
-    // and flushed to disk, and no temporary file is left. What is written counts against `budget`.
-    bool fetchEntry(const std::wstring& folder, uint32_t address, uint16_t port, FetcherListener* listener,
-                    WriteBudget* budget = nullptr);
 
     char name[32] = "";       // remote name as listed
     char file[32] = "";       // local name: `name` without a trailing ".gz"

@@ -67,7 +67,7 @@ class CacheTrustTest(TarselCase):
         wait_for(downloading, "a download to start")
         kill_program(tarsel)
         finish(tarsel)
-        self.assertEqual(1, len(partial_download()))
+        self.assertEqual(2, len(partial_download()))  # both plugins were on their way
         self.assertNotIn("system.crc", os.listdir(cache))
 
         status, out = self.tarsel("127.0.0.1:%d" % self.router().port, "admin", "pw")

@@ -53,7 +53,7 @@ bool abortiveClose(SOCKET s) {
 
 }  // namespace
 
-TestServer::TestServer(Handler handler) : handler_(std::move(handler)) {
+TestServer::TestServer(Handler handler, Serving serving) : handler_(std::move(handler)), serving_(serving) {
     WSADATA data;
     WSAStartup(MAKEWORD(2, 2), &data);  // counted; the tests' own start-up stays in force
     listener_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
@@ -79,6 +79,8 @@ TestServer::TestServer(Handler handler) : handler_(std::move(handler)) {
 TestServer::~TestServer() {
     stopping_ = true;
     thread_.join();
+    for (std::thread& connection : connections_)
+        connection.join();
     closesocket(listener_);
     WSACleanup();
 }
@@ -124,7 +126,11 @@ void TestServer::serve() {
         if (!readable(listener_, kPollMs))
             continue;
         SOCKET client = accept(listener_, nullptr, nullptr);
-        if (client != INVALID_SOCKET)
+        if (client == INVALID_SOCKET)
+            continue;
+        if (serving_ == Serving::Concurrently)
+            connections_.emplace_back([this, client] { serveOne(client); });
+        else
             serveOne(client);
     }
 }

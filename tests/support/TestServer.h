@@ -12,13 +12,14 @@
 #include <vector>
 
 // Listens on 127.0.0.1 on a free port in a background thread; one handler call per connection.
-// Connections are served one after another, in the order they arrive.
+// Connections are served one after another, in the order they arrive, or each in its own thread.
 class TestServer {
 public:
+    enum class Serving { OneAtATime, Concurrently };
     // handler gets the connected socket and the request line as received (without CR LF), and
     // writes the response itself; the server closes the socket after the handler returns.
     using Handler = std::function<void(SOCKET client, const std::string& requestLine)>;
-    explicit TestServer(Handler handler);
+    explicit TestServer(Handler handler, Serving serving = Serving::OneAtATime);
     ~TestServer();  // stops and joins
     TestServer(const TestServer&) = delete;
     TestServer& operator=(const TestServer&) = delete;
@@ -27,6 +28,7 @@ public:
     std::vector<std::string> requests() const;  // request lines seen so far, in order (thread-safe)
     // The request lines of every connection made before this call, once the server has taken them
     // all: it serves in order, so it asks with a connection of its own and waits (bounded) for that.
+    // OneAtATime only.
     std::vector<std::string> settledRequests();
     // The whole request of each connection (request line, header lines, empty line), as received.
     std::vector<std::string> rawRequests() const;
@@ -36,6 +38,8 @@ private:
     void serveOne(SOCKET client);
 
     Handler handler_;
+    Serving serving_;
+    std::vector<std::thread> connections_;  // Concurrently: joined when the server stops
     SOCKET listener_ = INVALID_SOCKET;
     uint16_t port_ = 0;
     std::atomic<bool> stopping_{false};

@@ -1,0 +1,59 @@
+#pragma once
+// Plugin downloads into the version folder, several side by side on the one GUI thread.
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "base/TemporaryFile.h"
+#include "net/CompFileFetcher.h"
+#include "net/Transfer.h"
+#include "plugins/PluginEntry.h"
+
+class FetcherListener;
+class WriteBudget;
+
+// One plugin's download under way: its temporary file, its inflating fetcher and its connection,
+// given up together, the temporary file deleted, on every way out but a complete download.
+class PluginDownload {
+public:
+    // Deletes the stamp, says "loading", makes the temporary file; the connection starts with the
+    // first advance. What is written counts against `budget`.
+    PluginDownload(PluginEntry& entry, const std::wstring& folder, uint32_t address, uint16_t port,
+                   FetcherListener* listener, WriteBudget* budget = nullptr);
+    PluginDownload(const PluginDownload&) = delete;
+    PluginDownload& operator=(const PluginDownload&) = delete;
+
+    // Moves the download on without waiting. Throws Exception when the fetch fails.
+    Transfer::State advance();
+    // Some byte of a response came.
+    bool answered() const { return transfer.answered(); }
+    // Once advance has said Done: true when the plugin is now current. A download of another size
+    // than the index line's prints a line and returns false; a corrupt one throws Exception.
+    bool finish();
+
+    Transfer& connection() { return transfer; }
+
+    PluginEntry& entry;
+
+private:
+    const std::wstring& folder;  // the loader's, which outlives every download
+    char path[128];
+    TemporaryFile received;
+    CompFileFetcher fetcher;
+    uint32_t count = 0;
+    Transfer transfer;  // last: its connection closes first
+};
+
+// How many plugins download at once: each needs its own connection, since HTTP/1.0 asks one
+// thing per connection, and on a slow link their round trips then overlap.
+constexpr unsigned kParallelDownloads = 4;
+
+// Renews the stamps of the current entries and downloads the others into `folder`, up to
+// kParallelDownloads at once: in list order or, when there are more, each large one beside small
+// ones. A short download does not stop the others. The first failure stops them all, their
+// temporary files deleted, and leaves as an Exception; so does Close. A router that refuses or
+// resets a second connection while one is open gets the rest one at a time. What they write counts
+// against `budget`. `started` is called once the first downloads' connections are under way.
+void fetchEntries(PluginEntry* entries, const std::wstring& folder, uint32_t address, uint16_t port,
+                  FetcherListener* listener, WriteBudget* budget = nullptr,
+                  const std::function<void()>& started = {});

@@ -1,0 +1,166 @@
+// Downloads side by side: what a failure, Close or a router that takes one connection at a time does
+// to the plugins in flight.
+#include <winsock2.h>
+#include <windows.h>
+
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "base/Exception.h"
+#include "base/MessagePump.h"
+#include "base/Stop.h"
+#include "plugins/DllLoader.h"
+#include "tests/plugins/CacheTestSupport.h"
+#include "tests/support/TestServer.h"
+
+namespace {
+
+const char* const kPlugins[] = {"a.dll", "b.dll", "c.dll"};
+
+std::string fixture() {
+    char path[MAX_PATH];
+    const DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
+    const std::string exe(path, length);
+    return readFile(exe.substr(0, exe.find_last_of('\\')) + "\\norun.dll");
+}
+
+// Waits, bounded, until `done` holds.
+template <class Condition>
+bool awaitCondition(Condition done) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (!done() && std::chrono::steady_clock::now() < end)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    return done();
+}
+
+// Sends the body slowly, a piece at a time, until the client has gone (bounded).
+void trickle(SOCKET client, const std::string& response) {
+    for (size_t at = 0; at < response.size(); at += 4096) {
+        if (!sendAll(client, response.substr(at, 4096)))
+            return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+}
+
+// Hears the downloads; once `stopWhen` holds, asks to stop as Close does.
+class ClosingListener : public FetcherListener {
+public:
+    explicit ClosingListener(std::atomic<bool>* stopWhen) : stopWhen_(stopWhen) {}
+    void bytesReceived(uint32_t) override {
+        if (stopWhen_ && *stopWhen_ && !asked_) {
+            asked_ = true;
+            requestStop();
+            PostThreadMessageA(GetCurrentThreadId(), WM_NULL, 0, 0);  // the pump stops once it has handled it
+        }
+    }
+
+private:
+    std::atomic<bool>* stopWhen_;
+    bool asked_ = false;
+};
+
+// What the router does with the plugins' connections, and how the attempt should end.
+enum class Router { OneFails, AllTrickle, ResetsASecond };
+struct Case {
+    const char* what;
+    Router router;
+    const char* failure;  // the attempt's message; "" for Close; null: the attempt succeeds
+};
+
+class ParallelDownloadTest : public CacheTest, public testing::WithParamInterface<Case> {};
+
+// The libraries, stamps and temporary files in `folder`.
+std::vector<std::string> downloadedFiles(const std::string& folder) {
+    std::vector<std::string> names;
+    for (const std::string& name : listFolder(folder)) {
+        const std::string ending = name.size() > 4 ? name.substr(name.size() - 4) : "";
+        if (ending == ".dll" || ending == ".crc" || name.rfind("TSL", 0) == 0)
+            names.push_back(name);
+    }
+    return names;
+}
+
+TEST_P(ParallelDownloadTest, PluginsInFlight) {
+    const Case& c = GetParam();
+    const std::string gz = gzipBytes(fixture());
+    std::atomic<int> inFlight{0}, open{0}, reset{0};
+    std::atomic<bool> allInFlight{false}, firstServed{false};
+    TestServer server(
+        [&](SOCKET client, const std::string& line) {
+            if (line == "GET /tarsel HTTP/1.0") {
+                std::string index;
+                for (const char* p : kPlugins)
+                    index += "7 " + std::to_string(gz.size()) + " " + p + ".gz 1.0\n";
+                sendAll(client, okResponse(index));
+            } else if (c.router == Router::ResetsASecond) {
+                if (open++ > 0) {
+                    linger abortive{1, 0};
+                    setsockopt(client, SOL_SOCKET, SO_LINGER, reinterpret_cast<char*>(&abortive), sizeof abortive);
+                    ++reset;
+                } else {
+                    // The first stays open until the other two have been turned away.
+                    if (!firstServed.exchange(true))
+                        awaitCondition([&] { return reset == 2; });
+                    sendAll(client, okResponse(gz));
+                }
+                --open;
+            } else {
+                if (++inFlight == 3)
+                    allInFlight = true;
+                awaitCondition([&] { return allInFlight.load(); });
+                if (c.router == Router::OneFails && line.find("/b.dll.gz") != std::string::npos)
+                    sendAll(client, "HTTP/1.0 404 Not Found\r\n\r\n");
+                else
+                    trickle(client, okResponse(gz));
+            }
+        },
+        TestServer::Serving::Concurrently);
+
+    const std::string folder = root + "\\1.0";
+    std::string failure = "none";
+    std::string out;
+    {
+        DllLoader loader;
+        ClosingListener listener(c.router == Router::AllTrickle ? &allInFlight : nullptr);
+        testing::internal::CaptureStdout();
+        try {
+            loader.fetch(inet_addr("127.0.0.1"), server.port());
+            loader.check();
+            loader.download(inet_addr("127.0.0.1"), server.port(), &listener);
+        } catch (const Exception& e) {
+            failure = e.what();
+        } catch (const Stop&) {
+            failure = "";
+        }
+        out = testing::internal::GetCapturedStdout();
+        if (c.failure) {  // nothing of the unfinished downloads, while the attempt's objects still live
+            EXPECT_EQ(downloadedFiles(folder), std::vector<std::string>{});
+        }
+    }
+    if (c.failure) {
+        char expected[160];
+        std::snprintf(expected, sizeof expected, c.failure, static_cast<unsigned>(server.port()));
+        EXPECT_EQ(failure, expected);
+        return;
+    }
+    EXPECT_EQ(failure, "none");
+    EXPECT_NE(out.find("a second connection was refused: loading one plugin at a time\n"), std::string::npos) << out;
+    EXPECT_EQ(downloadedFiles(folder).size(), 6u) << "each library with its stamp";
+    for (const char* p : kPlugins)
+        EXPECT_TRUE(readFile(folder + "\\" + p) == fixture()) << p;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, ParallelDownloadTest,
+    testing::Values(Case{"one failure among several in flight", Router::OneFails,
+                         "Could not fetch /tarsel/b.dll.gz from 127.0.0.1 (port %u): Not Found"},
+                    Case{"Close while several are in flight", Router::AllTrickle, ""},
+                    Case{"a router that resets a second connection", Router::ResetsASecond, nullptr}));
+
+}  // namespace
