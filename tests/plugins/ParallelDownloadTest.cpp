@@ -18,6 +18,7 @@
 #include "plugins/DllLoader.h"
 #include "tests/plugins/CacheTestSupport.h"
 #include "tests/support/TestServer.h"
+#include "tests/support/Wait.h"
 
 namespace {
 
@@ -28,15 +29,6 @@ std::string fixture() {
     const DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
     const std::string exe(path, length);
     return readFile(exe.substr(0, exe.find_last_of('\\')) + "\\norun.dll");
-}
-
-// Waits, bounded, until `done` holds.
-template <class Condition>
-bool awaitCondition(Condition done) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (!done() && std::chrono::steady_clock::now() < end)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    return done();
 }
 
 // Sends the body slowly, a piece at a time, until the client has gone (bounded).
@@ -106,14 +98,14 @@ TEST_P(ParallelDownloadTest, PluginsInFlight) {
                 } else {
                     // The first stays open until the other two have been turned away.
                     if (!firstServed.exchange(true))
-                        awaitCondition([&] { return reset == 2; });
+                        waitFor("the other two connections turned away", [&] { return reset == 2; });
                     sendAll(client, okResponse(gz));
                 }
                 --open;
             } else {
                 if (++inFlight == 3)
                     allInFlight = true;
-                awaitCondition([&] { return allInFlight.load(); });
+                waitFor("all three downloads in flight", [&] { return allInFlight.load(); });
                 if (c.router == Router::OneFails && line.find("/b.dll.gz") != std::string::npos)
                     sendAll(client, "HTTP/1.0 404 Not Found\r\n\r\n");
                 else
@@ -143,6 +135,8 @@ TEST_P(ParallelDownloadTest, PluginsInFlight) {
             EXPECT_EQ(downloadedFiles(folder), std::vector<std::string>{});
         }
     }
+    if (c.router != Router::ResetsASecond)
+        EXPECT_TRUE(allInFlight) << "the three downloads were never in flight together";
     if (c.failure) {
         char expected[160];
         std::snprintf(expected, sizeof expected, c.failure, static_cast<unsigned>(server.port()));
