@@ -507,7 +507,7 @@ Goal slowLinkGoal() {
         return {name, "no library code to serve", Goal::NotMet};
     const PluginRouter router(plugins, "benchslow");
     const uint16_t link = slowLinkTo(router.port());
-    const std::string folder = versionFolder("benchslow");
+    const std::wstring folder = versionFolder("benchslow");
     if (!link || folder.empty())
         return {name, "no slow link (start with bench/run.sh) or no cache folder", Goal::NotMet};
     // The index, then every plugin at once: two round trips each, and the bytes through the bottleneck.
@@ -515,7 +515,7 @@ Goal slowLinkGoal() {
     std::printf("Start to \"run\" with an empty cache over a link of %.0f ms round trip and %.0f Mbit/s shared:\n"
                 "  %zu plugins, %.2f MB of gzip; the least possible %.0f ms\n",
                 kLinkRtt * 1000, kLinkRate * 8 / 1e6, plugins.size(), total / 1e6, least);
-    auto cold = [&] { deleteFiles(folder.c_str()); };
+    auto cold = [&] { deleteFiles(folder); };
     // The earlier build, when there is one, runs in the same rounds, each right before this one.
     const bool withBefore = GetFileAttributesA("tarsel_before.exe") != INVALID_FILE_ATTRIBUTES;
     std::vector<double> times, beforeTimes;
@@ -530,7 +530,7 @@ Goal slowLinkGoal() {
                     before.median / least, before.fastest);
     }
     const Times t = summary(times);
-    deleteFiles(folder.c_str());
+    deleteFiles(folder);
     if (t.fastest < 0)
         return {name, "tarsel.exe did not reach run", Goal::NotMet};
     std::printf("  tarsel.exe: median %.0f ms, fastest %.0f ms\n", t.median, t.fastest);
@@ -548,7 +548,7 @@ Goal slopeGoal() {
     const char* name = "Throughput as a slope, 9 and 31 MB cold, at least 0.95x";
     const size_t sizes[] = {9000000, 31000000};
     const int kRounds = 7;
-    const std::string folder = versionFolder("benchslope");
+    const std::wstring folder = versionFolder("benchslope");
     if (folder.empty())
         return {name, "no cache folder", Goal::NotMet};
     std::unique_ptr<PluginRouter> routers[2];
@@ -563,7 +563,7 @@ Goal slopeGoal() {
         plain[k].reset(new TestServer(respondWith(okResponse(gz))));
     }
     const bool withBefore = GetFileAttributesA("tarsel_before.exe") != INVALID_FILE_ATTRIBUTES;
-    auto cold = [&] { deleteFiles(folder.c_str()); };
+    auto cold = [&] { deleteFiles(folder); };
     // Milliseconds of one download of size k, or -1.
     auto program = [&](const char* exe) {
         return [&, exe](int k) { return timedRuns(routers[k]->commandLine(exe), 1, cold).front(); };
@@ -597,7 +597,7 @@ Goal slopeGoal() {
                                                             : -1);
         }
     }
-    deleteFiles(folder.c_str());
+    deleteFiles(folder);
     double slope[4];
     for (int i = 0; i < 4; ++i) {
         // The median, a failed round counting as the slowest.
