@@ -45,8 +45,9 @@ void interleaveBySize(std::deque<PluginEntry*>& entries) {
 }  // namespace
 
 PluginDownload::PluginDownload(PluginEntry& entry, const std::wstring& folder, uint32_t address, uint16_t port,
-                               FetcherListener* listener, WriteBudget* budget)
+                               FetcherListener* listener, WriteBudget* budget, bool besideOthers)
     : entry(entry),
+      besideOthers(besideOthers),
       folder(folder),
       path(),
       received(announced(entry, folder)),
@@ -103,7 +104,7 @@ void fetchEntries(PluginEntry* entries, const std::wstring& folder, uint32_t add
     bool startedCalled = false;
     while (!waiting.empty() || !running.empty()) {
         while (running.size() < limit && !waiting.empty()) {
-            running.emplace_back(new PluginDownload(*waiting.front(), folder, address, port, listener, budget));
+            running.emplace_back(new PluginDownload(*waiting.front(), folder, address, port, listener, budget, !running.empty()));
             waiting.pop_front();
         }
         bool busy = false;
@@ -113,10 +114,11 @@ void fetchEntries(PluginEntry* entries, const std::wstring& folder, uint32_t add
             bool refused = false;
             try {
                 state = download.advance();
-                refused = state == Transfer::State::Done && !download.answered() && running.size() > 1;
+                refused = state == Transfer::State::Done && download.refusedBeside();
             } catch (const Exception&) {
-                // Alone, or once the router has answered, a failure is the router's answer.
-                if (download.answered() || running.size() == 1)
+                // Started alone, or once the router has answered, a failure is the router's answer: judged
+                // by what was open when the connection was made, not when its end is seen.
+                if (!download.refusedBeside())
                     throw;
                 refused = true;
             }

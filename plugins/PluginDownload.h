@@ -17,9 +17,10 @@ class WriteBudget;
 class PluginDownload {
 public:
     // Deletes the stamp, says "loading", makes the temporary file; the connection starts with the
-    // first advance. What is written counts against `budget`.
+    // first advance. What is written counts against `budget`. `besideOthers`: other downloads were
+    // open when it started.
     PluginDownload(PluginEntry& entry, const std::wstring& folder, uint32_t address, uint16_t port,
-                   FetcherListener* listener, WriteBudget* budget = nullptr);
+                   FetcherListener* listener, WriteBudget* budget = nullptr, bool besideOthers = false);
     PluginDownload(const PluginDownload&) = delete;
     PluginDownload& operator=(const PluginDownload&) = delete;
 
@@ -27,6 +28,8 @@ public:
     Transfer::State advance();
     // Some byte of a response came.
     bool answered() const { return transfer.answered(); }
+    // Started while others were open, and its connection ended before any answer: turned away.
+    bool refusedBeside() const { return besideOthers && received.opened() && !transfer.answered(); }
     // Once advance has said Done: true when the plugin is now current. A download of another size
     // than the index line's prints a line and returns false; a corrupt one throws Exception.
     bool finish();
@@ -34,6 +37,7 @@ public:
     Transfer& connection() { return transfer; }
 
     PluginEntry& entry;
+    const bool besideOthers;
 
 private:
     const std::wstring& folder;  // the loader's, which outlives every download

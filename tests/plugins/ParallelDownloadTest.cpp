@@ -4,10 +4,9 @@
 #include <windows.h>
 
 #include <atomic>
-#include <chrono>
+#include <cstdio>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -31,13 +30,15 @@ std::string fixture() {
     return readFile(exe.substr(0, exe.find_last_of('\\')) + "\\norun.dll");
 }
 
-// Sends the body slowly, a piece at a time, until the client has gone (bounded).
-void trickle(SOCKET client, const std::string& response) {
-    for (size_t at = 0; at < response.size(); at += 4096) {
-        if (!sendAll(client, response.substr(at, 4096)))
-            return;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
+// Sends all but the end of the response, then nothing until the client goes (bounded): this plugin
+// cannot finish, however the threads are scheduled.
+void holdUnfinished(SOCKET client, const std::string& response) {
+    if (!sendAll(client, response.substr(0, response.size() - 64)))
+        return;
+    const DWORD bound = kWaitBoundMs;
+    setsockopt(client, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&bound), sizeof bound);
+    char byte;
+    recv(client, &byte, 1, 0);
 }
 
 // Hears the downloads; once `stopWhen` holds, asks to stop as Close does.
@@ -81,8 +82,8 @@ std::vector<std::string> downloadedFiles(const std::string& folder) {
 TEST_P(ParallelDownloadTest, PluginsInFlight) {
     const Case& c = GetParam();
     const std::string gz = gzipBytes(fixture());
-    std::atomic<int> inFlight{0}, open{0}, reset{0};
-    std::atomic<bool> allInFlight{false}, firstServed{false};
+    std::atomic<int> inFlight{0}, plugins{0}, reset{0};
+    std::atomic<bool> allInFlight{false};
     TestServer server(
         [&](SOCKET client, const std::string& line) {
             if (line == "GET /tarsel HTTP/1.0") {
@@ -91,17 +92,18 @@ TEST_P(ParallelDownloadTest, PluginsInFlight) {
                     index += "7 " + std::to_string(gz.size()) + " " + p + ".gz 1.0\n";
                 sendAll(client, okResponse(index));
             } else if (c.router == Router::ResetsASecond) {
-                if (open++ > 0) {
+                // The second and third connections of the first batch are turned away.
+                const int n = ++plugins;
+                if (n == 2 || n == 3) {
                     linger abortive{1, 0};
                     setsockopt(client, SOL_SOCKET, SO_LINGER, reinterpret_cast<char*>(&abortive), sizeof abortive);
                     ++reset;
                 } else {
                     // The first stays open until the other two have been turned away.
-                    if (!firstServed.exchange(true))
+                    if (n == 1)
                         waitFor("the other two connections turned away", [&] { return reset == 2; });
                     sendAll(client, okResponse(gz));
                 }
-                --open;
             } else {
                 if (++inFlight == 3)
                     allInFlight = true;
@@ -109,7 +111,7 @@ TEST_P(ParallelDownloadTest, PluginsInFlight) {
                 if (c.router == Router::OneFails && line.find("/b.dll.gz") != std::string::npos)
                     sendAll(client, "HTTP/1.0 404 Not Found\r\n\r\n");
                 else
-                    trickle(client, okResponse(gz));
+                    holdUnfinished(client, okResponse(gz));
             }
         },
         TestServer::Serving::Concurrently);
