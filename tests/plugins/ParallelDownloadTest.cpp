@@ -137,8 +137,9 @@ TEST_P(ParallelDownloadTest, PluginsInFlight) {
             EXPECT_EQ(downloadedFiles(folder), std::vector<std::string>{});
         }
     }
-    if (c.router != Router::ResetsASecond)
+    if (c.router != Router::ResetsASecond) {
         EXPECT_TRUE(allInFlight) << "the three downloads were never in flight together";
+    }
     if (c.failure) {
         char expected[160];
         std::snprintf(expected, sizeof expected, c.failure, static_cast<unsigned>(server.port()));
