@@ -104,8 +104,14 @@ void fetchEntries(PluginEntry* entries, const std::wstring& folder, uint32_t add
     bool startedCalled = false;
     while (!waiting.empty() || !running.empty()) {
         while (running.size() < limit && !waiting.empty()) {
-            running.emplace_back(new PluginDownload(*waiting.front(), folder, address, port, listener, budget, !running.empty()));
+            running.emplace_back(new PluginDownload(*waiting.front(), folder, address, port, listener, budget,
+                                                    !running.empty()));
             waiting.pop_front();
+        }
+        // A connection made first may be the one turned away once the others are open.
+        if (running.size() > 1) {
+            for (const auto& download : running)
+                download->besideOthers = true;
         }
         bool busy = false;
         for (size_t i = 0; i < running.size();) {

@@ -18,7 +18,7 @@ class PluginDownload {
 public:
     // Deletes the stamp, says "loading", makes the temporary file; the connection starts with the
     // first advance. What is written counts against `budget`. `besideOthers`: other downloads were
-    // open when it started.
+    // open when it started; those already open are marked so too.
     PluginDownload(PluginEntry& entry, const std::wstring& folder, uint32_t address, uint16_t port,
                    FetcherListener* listener, WriteBudget* budget = nullptr, bool besideOthers = false);
     PluginDownload(const PluginDownload&) = delete;
@@ -37,7 +37,7 @@ public:
     Transfer& connection() { return transfer; }
 
     PluginEntry& entry;
-    const bool besideOthers;
+    bool besideOthers;  // other downloads were open while it waited for its answer
 
 private:
     const std::wstring& folder;  // the loader's, which outlives every download

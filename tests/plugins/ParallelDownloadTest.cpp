@@ -148,7 +148,7 @@ TEST_P(ParallelDownloadTest, PluginsInFlight) {
     }
     EXPECT_EQ(failure, "none");
     EXPECT_NE(out.find("a second connection was refused: loading one plugin at a time\n"), std::string::npos) << out;
-    EXPECT_EQ(downloadedFiles(folder).size(), 6u) << "each library with its stamp";
+    EXPECT_EQ(downloadedFiles(folder).size(), 6u) << "each library with its stamp\n" << out;
     for (const char* p : kPlugins)
         EXPECT_TRUE(readFile(folder + "\\" + p) == fixture()) << p;
 }
