@@ -41,9 +41,8 @@ void Transfer::failFetch(FetchError code, const char* text) {
 }
 
 void Transfer::connect() {
-    char request[4096];
-    const int length = std::snprintf(request, sizeof request, "GET %s HTTP/1.0\r\n\r\n", path_);
-    if (length < 0 || length >= static_cast<int>(sizeof request))
+    requestLength_ = std::snprintf(request_, sizeof request_, "GET %s HTTP/1.0\r\n\r\n", path_);
+    if (requestLength_ < 0 || requestLength_ >= static_cast<int>(sizeof request_))
         WebFetcher::failFetch("path too long", address_, port_, path_);
 
     socket_.reset(socket(AF_INET, SOCK_STREAM, 0));
@@ -69,11 +68,9 @@ void Transfer::connect() {
 }
 
 void Transfer::sendRequest() {
-    char request[4096];
-    const int length = std::snprintf(request, sizeof request, "GET %s HTTP/1.0\r\n\r\n", path_);
     std::printf("getting %s\n", path_);
     std::fflush(stdout);
-    send(socket_.get(), request, length, 0);  // a broken connection shows when receiving
+    send(socket_.get(), request_, requestLength_, 0);  // a broken connection shows when receiving
     phase_ = Phase::Receiving;
 }
 
@@ -136,15 +133,25 @@ Transfer::State Transfer::receive() {
 }
 
 void Transfer::waitForAny(Transfer* const* transfers, size_t count, bool busy) {
+    // The wait prefers a signalled socket to queued messages: with several sockets always busy,
+    // Close and repaints would wait, so they are let in at least as often as during a busy transfer.
+    static DWORD lastPump = GetTickCount();
+    bool pumped = busy;
     if (busy) {
         pollMessages();
-        return;
+    } else {
+        HANDLE events[MAXIMUM_WAIT_OBJECTS - 1];
+        DWORD watched = 0;
+        for (size_t i = 0; i < count && watched < sizeof events / sizeof *events; ++i) {
+            if (transfers[i]->events_)
+                events[watched++] = transfers[i]->events_->handle();
+        }
+        pumped = !pumpUntilAnySignalled(events, watched, kSafetyWakeMs);  // false: woken by a message or the time
+        if (!pumped && GetTickCount() - lastPump >= kPumpIntervalMs) {
+            pollMessages();
+            pumped = true;
+        }
     }
-    HANDLE events[MAXIMUM_WAIT_OBJECTS - 1];
-    DWORD watched = 0;
-    for (size_t i = 0; i < count && watched < sizeof events / sizeof *events; ++i) {
-        if (transfers[i]->events_)
-            events[watched++] = transfers[i]->events_->handle();
-    }
-    pumpUntilAnySignalled(events, watched, kSafetyWakeMs);
+    if (pumped)
+        lastPump = GetTickCount();
 }

@@ -62,4 +62,6 @@ private:
     std::unique_ptr<HttpFraming> framing_;
     enum class Phase { Start, Connecting, Connected, Receiving, Ended } phase_ = Phase::Start;
     bool answered_ = false;
+    char request_[4096];
+    int requestLength_ = 0;
 };
