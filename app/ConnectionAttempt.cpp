@@ -79,7 +79,7 @@ void runAttempt(ConnectionValues& values) {
     loader.link();
     progress.destroy();
 
-    pruneStaleVersions();
+    pruneStaleVersions(loader.folderPath());
     WSACleanup();
     loader.start(address, values.login, values.password, releaseConsole);
 }

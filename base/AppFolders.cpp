@@ -7,6 +7,7 @@
 
 #include "base/Handles.h"
 #include "base/Path.h"
+#include "base/SystemLibrary.h"
 #include "base/WideText.h"
 
 namespace {
@@ -74,7 +75,7 @@ bool readAppDataValue(std::wstring& path) {
 bool readShellAppData(std::wstring& path) {
     using GetFolderPath = HRESULT(WINAPI*)(HWND, int, HANDLE, DWORD, LPWSTR);
     static const auto getFolderPath = [] {
-        HMODULE shell = LoadLibraryW(L"shell32.dll");
+        HMODULE shell = loadSystemLibrary(L"shell32.dll");
         return shell
                    ? reinterpret_cast<GetFolderPath>(reinterpret_cast<void*>(GetProcAddress(shell, "SHGetFolderPathW")))
                    : nullptr;

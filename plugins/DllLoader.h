@@ -43,6 +43,9 @@ public:
     // raises Stop with the message that ends the program.
     void start(uint32_t address, const char* login, const char* password, const std::function<void()>& handOver = {});
 
+    // The version folder this attempt checks, fills and links; empty before check.
+    const std::wstring& folderPath() const { return folder.path(); }
+
     PluginEntry* entries = nullptr;  // last accepted index line first
     RunFunction entry = nullptr;
 

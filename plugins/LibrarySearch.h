@@ -1,22 +1,26 @@
 #pragma once
-// Where the libraries that the program, the system on its behalf, and the plugins load come from:
-// the system folder, and the version folder while its plugins are linked and run. Never the folder
-// the program was started from, the current folder or PATH: those can hold anything, typically a
-// downloads folder.
+// Where libraries come from. While the loader works for itself, a library loaded by name on its
+// behalf is not taken from the current folder, which can hold anything (typically a downloads
+// folder), and its own loads name the system folder (base/SystemLibrary.h). The plugins get the
+// system's search as the process had it: their libraries' imports and what they load by name are
+// found where any program's are, the version folder first.
 #include <windows.h>
 
 #include <string>
 
-// Once, first thing in WinMain. Where the system cannot restrict the search to given folders, the
-// current folder at least is taken out of it.
+// Once, first thing in WinMain: takes the current folder out of the search.
 void restrictLibrarySearch();
+// Gives the search back as restrictLibrarySearch found it. Nothing the process does later changes it
+// again: from here on it is the plugins'.
+void giveBackLibrarySearch();
 
-// Loads a library named by an absolute path; the libraries it needs come from its own folder, the
-// system folder and the folders a LibraryFolder adds.
+// Loads exactly the file an absolute path names (a name without a dot gets no ".dll"), after giving
+// the search back. The libraries it needs are searched in its own folder first, then where the
+// system searches for any program.
 HMODULE loadLibraryAt(const std::wstring& path);
 
-// While it lives, `folder` is the current folder and libraries loaded by name are found in it.
-// Afterwards the current folder is the one before, and the folder is searched no more.
+// While it lives, `folder` is the current folder, where the plugins find the libraries beside them
+// by name. Afterwards the current folder is the one before.
 class LibraryFolder {
 public:
     LibraryFolder() = default;
@@ -30,6 +34,4 @@ public:
 private:
     std::wstring previous;
     bool entered = false;
-    bool searched = false;
-    void* cookie = nullptr;
 };

@@ -92,7 +92,7 @@ void fetchEntries(PluginEntry* entries, const std::wstring& folder, uint32_t add
     std::deque<PluginEntry*> waiting;
     for (PluginEntry* e = entries; e; e = e->next) {
         if (e->current)
-            e->writeStamp(folder);  // renews its time, which keeps the version folder from being cleaned
+            e->renewStamp(folder);  // which keeps the version folder from being cleaned
         else
             waiting.push_back(e);
     }

@@ -21,6 +21,9 @@ struct PluginEntry {
     // Creates or truncates the stamp and writes `crc`, then `libraryCrc`, one line each; silent when
     // the file cannot be opened. A shared stamp keeps the other files' lines and writes this one's.
     void writeStamp(const std::wstring& folder) const;
+    // Sets the stamp's last-write time to now and leaves its contents as they are; silent when the
+    // stamp cannot be opened for that.
+    void renewStamp(const std::wstring& folder) const;
     // Removes the stamp (or, when shared, this file's line), so that the plugin counts as out of date.
     void deleteStamp(const std::wstring& folder) const;
     // The stamp opens and its first line holds `crc`.

@@ -124,6 +124,20 @@ void PluginEntry::writeStamp(const std::wstring& folder) const {
         std::fprintf(stamp.get(), "%u\n%u\n", crc, libraryCrc);
 }
 
+// In place: a rewrite that failed half-way, on a full disk, would leave the plugin out of date.
+void PluginEntry::renewStamp(const std::wstring& folder) const {
+    const std::wstring path = stampFile(*this, folder);
+    if (path.empty())
+        return;
+    FileHandle stamp(CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr));
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    if (stamp)
+        SetFileTime(stamp.get(), nullptr, nullptr, &now);
+}
+
 void PluginEntry::deleteStamp(const std::wstring& folder) const {
     const std::wstring path = stampFile(*this, folder);
     if (path.empty())

@@ -1,8 +1,8 @@
 #pragma once
 // The version folder of one connection attempt, made and named once, when the cache is checked, so
 // that everything the attempt judges, writes and links is in that one folder, whatever changes
-// meanwhile. From then on it is the current folder and searched for libraries by name, until the
-// loader goes: on a failed attempt the folder before comes back, and the plugins run in it.
+// meanwhile. From then on it is the current folder, until the loader goes: on a failed attempt the
+// folder before comes back, and the plugins run in it.
 #include <functional>
 #include <string>
 

@@ -21,8 +21,8 @@ namespace {
 const char kTitle[] = TARSEL_TITLE;
 const wchar_t kFileError[] = L"Import Error";  // export failures too
 const int kList = IDC_ADDRESS_LIST;
-// In dialog units, so that they grow with the dialog's font, as the list does.
-const int kColumnWidths[] = {67, 53, 100};
+// In pixels at 96 DPI; they grow with the dialog's font, as the list does.
+const int kColumnWidths[] = {100, 80, 150};
 // A save of another copy of the program takes far less: its temporary file is left to it.
 const unsigned kSaveMarginSeconds = 600;
 // Posted at the start, so that the settings notice shows over the dialog once it is up.
@@ -117,9 +117,7 @@ bool ConnectDialog::onInitDialog(WPARAM, LPARAM) {
     SendDlgItemMessageA(hwnd, kList, LVM_SETEXTENDEDLISTVIEWSTYLE, 0, LVS_EX_FULLROWSELECT);
     const char* const titles[] = {"Address", "Login", "Note"};
     for (int column = 0; column < WindowSettings::kColumns; ++column) {
-        RECT width = {0, 0, kColumnWidths[column], 0};
-        MapDialogRect(hwnd, &width);
-        insertColumn(kList, column, titles[column], width.right);
+        insertColumn(kList, column, titles[column], scaleWithFont(kColumnWidths[column]));
     }
     loadSortImages();
 

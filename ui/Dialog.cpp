@@ -100,6 +100,40 @@ unsigned Dialog::windowDpi() const {
     return dpi > 0 ? static_cast<unsigned>(dpi) : kBaseDpi;
 }
 
+namespace {
+// The width of the letters A to Z and a to z in `font`: what the dialog manager takes its base unit
+// from.
+int lettersWidth(HDC dc, HFONT font) {
+    static const wchar_t letters[] = L"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
+    const HGDIOBJ before = SelectObject(dc, font);
+    SIZE size = {};
+    const BOOL measured = GetTextExtentPoint32W(dc, letters, 52, &size);
+    SelectObject(dc, before);
+    return measured ? size.cx : 0;
+}
+}  // namespace
+
+int Dialog::scaleWithFont(int pixels) const {
+    const unsigned dpi = windowDpi();
+    const HFONT font = reinterpret_cast<HFONT>(SendMessageW(hwnd, WM_GETFONT, 0, 0));
+    LOGFONTW shape;
+    if (dpi == kBaseDpi || !font || GetObjectW(font, sizeof shape, &shape) != sizeof shape)
+        return scaleToDpi(pixels, kBaseDpi, dpi);
+    // The same font as the dialog manager makes it at 96 DPI.
+    shape.lfHeight = MulDiv(shape.lfHeight, kBaseDpi, dpi);
+    shape.lfWidth = MulDiv(shape.lfWidth, kBaseDpi, dpi);
+    const HFONT base = CreateFontIndirectW(&shape);
+    int now = 0, then = 0;
+    if (HDC dc = GetDC(hwnd)) {
+        now = lettersWidth(dc, font);
+        then = base ? lettersWidth(dc, base) : 0;
+        ReleaseDC(hwnd, dc);
+    }
+    if (base)
+        DeleteObject(base);
+    return now > 0 && then > 0 ? MulDiv(pixels, now, then) : scaleToDpi(pixels, kBaseDpi, dpi);
+}
+
 bool Dialog::onInitDialog(WPARAM, LPARAM) { return false; }
 bool Dialog::onCommand(WPARAM, LPARAM) { return false; }
 int Dialog::templateId() { return -1; }

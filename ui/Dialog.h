@@ -62,6 +62,9 @@ protected:
     // The DPI the window is drawn at: its monitor's where the system tells each window its own,
     // else the system's.
     unsigned windowDpi() const;
+    // `pixels` at 96 DPI, grown as the dialog's font has grown from its size at 96 DPI: the dialog
+    // follows its font, which may grow less than the DPI.
+    int scaleWithFont(int pixels) const;
 
 private:
     LRESULT sendTo(int control, UINT message, WPARAM wParam, LPARAM lParam);

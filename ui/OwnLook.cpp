@@ -1,6 +1,7 @@
 #include "ui/OwnLook.h"
 
 #include "base/MessagePump.h"
+#include "base/SystemLibrary.h"
 
 namespace {
 
@@ -57,6 +58,6 @@ void OwnLook::leave() {
 
 FARPROC commonControlsFunction(const char* name) {
     // Inside the look the name means the side-by-side version 6, outside it the system's own.
-    HMODULE library = LoadLibraryW(L"comctl32.dll");
+    HMODULE library = loadSystemLibrary(L"comctl32.dll");
     return library ? GetProcAddress(library, name) : nullptr;
 }

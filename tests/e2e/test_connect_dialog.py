@@ -90,8 +90,8 @@ class ConnectDialogTest(TarselCase):
         self.assertEqual([b"window", b"addr"], [v for k, v in window if k == "type"])
         self.assertEqual(addr("127.0.0.1:%d" % router.port, "root", "lab", True, "pw1")[1:],
                          [(k, v) for k, v in window if k in ("host", "login", "note", "keep-pwd", "pwd")])
-        # The default widths, 67, 53 and 100 dialog units, at 96 DPI.
-        self.assertEqual([101, 80, 150, 0, 1], [integer(window, k) for k in (
+        # The default widths at 96 DPI.
+        self.assertEqual([100, 80, 150, 0, 1], [integer(window, k) for k in (
             "list-col-0", "list-col-1", "list-col-2", "list-sort", "list-ascend")])
         left, top, right, bottom = struct.unpack("<4i", field(window, "bounds"))
         # Centred on the screen; an odd spare width leaves one pixel more on one side.

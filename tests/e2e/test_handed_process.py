@@ -1,6 +1,8 @@
-"""What the plugins find of the process: what it was before the loader started, and every listed file."""
+"""What the plugins find of the process: what it was before the loader started, every listed file, and
+libraries where the system searches for any program."""
 import gzip
 import os
+import shutil
 
 from harness import *  # noqa: F401,F403
 
@@ -29,3 +31,18 @@ class HandedProcessTest(TarselCase):
         self.assertEqual([before.replace("data=0", "data=1")] * 2, self.env_lines()[1:])
         self.assertEqual(["GET /tarsel HTTP/1.0", "GET /tarsel/strings.dat.gz HTTP/1.0",
                           "GET /tarsel/panel.dll.gz HTTP/1.0", "GET /tarsel HTTP/1.0"], router.requests())
+
+    def test_plugins_find_libraries_where_the_system_searches_for_any_program(self):
+        make_site(self.site, {"search.dll.gz": "search.dll"})
+        router = self.router()
+        # Wine prepends WINEPATH to the PATH of the programs it starts.
+        self.env.update(WINEPATH=windows_path(bin_file("onpath")))
+        prefix = os.environ.get("WINEPREFIX", os.path.join(ROOT, ".wineprefix"))
+        in_windows = os.path.join(prefix, "drive_c", "windows", "fromwindows.dll")
+        shutil.copyfile(bin_file(os.path.join("aside", "fromwindows.dll")), in_windows)
+        try:
+            status, out = self.tarsel("127.0.0.1:%d" % router.port, "admin", "pw", timeout=60)
+        finally:
+            os.remove(in_windows)
+        self.assertEqual(-1, status, out)
+        self.assertEqual(["search vendor=5 frompath.dll=1 fromprogram.dll=1 fromwindows.dll=1"], self.run_calls())

@@ -160,12 +160,17 @@ TEST_F(CachePruning, StaleFoldersEmptiedOthersKept) {
     std::string oldSystem = makeVersion("old-system", "system.crc", 30);
     std::string oldVeskaral = makeVersion("old-veskaral", "veskaral.crc", 30);
     std::string fresh = makeVersion("fresh", "system.crc", 0);
-    std::string unstamped = makeVersion("unstamped", nullptr, 0);
+    std::string unstamped = makeVersion("unstamped", "plugin.crc", 0);
     setLastWrite(unstamped + "\\plugin.dll", fileTimeDaysAgo(60));
-    // Without a stamp, the newest file decides.
-    std::string unstampedOld = makeVersion("unstamped-old", nullptr, 0);
-    for (const char* file : {"\\plugin.dll", "\\locked.dll", "\\sub\\a.dll", "\\sub\\deeper\\b.dll"})
-        setLastWrite(unstampedOld + file, fileTimeDaysAgo(15));
+    // Without a clean-up stamp, the newest file decides, when a stamp of ours shows the loader made
+    // the folder; any other is left to the plugin that may keep it.
+    std::string unstampedOld = makeVersion("unstamped-old", "plugin.crc", 15);
+    std::string pluginsOwn = makeVersion("profiles", nullptr, 0);
+    for (const std::string& folder : {unstampedOld, pluginsOwn}) {
+        for (const char* file : {"\\plugin.dll", "\\locked.dll", "\\sub\\a.dll", "\\sub\\deeper\\b.dll"})
+            setLastWrite(folder + file, fileTimeDaysAgo(15));
+    }
+    std::string running = makeVersion("running", "system.crc", 30);
     // system.crc decides even when veskaral.crc is old.
     std::string both = makeVersion("both", "system.crc", 0);
     writeFile(both + "\\veskaral.crc", "1\r\n");
@@ -174,7 +179,7 @@ TEST_F(CachePruning, StaleFoldersEmptiedOthersKept) {
     writeFile(root + "\\tarsel.cfg", "settings");
     setLastWrite(root + "\\tarsel.cfg", fileTimeDaysAgo(60));
 
-    pruneStaleVersions();
+    pruneStaleVersions(widen(running.c_str()));
 
     expectEmptied(oldSystem);
     expectEmptied(oldVeskaral);
@@ -183,6 +188,8 @@ TEST_F(CachePruning, StaleFoldersEmptiedOthersKept) {
     expectKept(unstamped);
     expectKept(both);
     expectKept(dotted);
+    expectKept(pluginsOwn);
+    expectKept(running);
     EXPECT_EQ(readFile(root + "\\tarsel.cfg"), "settings");
 }
 

@@ -33,15 +33,18 @@ TEST_F(LoaderTest, FirstConnectionFillsVersionFolder) {
     EXPECT_EQ(listFolder(root), std::vector<std::string>{"1.0"});
 }
 
-// With every plugin current only the index is fetched, and every stamp is renewed. Two names before
-// one first dot share a stamp: both are fetched, linked and found current all the same.
+// With every plugin current only the index is fetched, and every stamp's time is renewed, its bytes
+// left as they are. Two names before one first dot share a stamp: both are fetched, linked and found
+// current all the same.
 TEST_F(LoaderTest, SecondConnectionOnlyRenewsStamps) {
     const struct {
         const char* what;
         const char* second;  // the local name of norun.dll's bytes
         std::vector<std::string> stamps;
-    } cases[] = {{"a stamp each", "norun.dll", {"withrun.crc", "norun.crc"}},
-                 {"one stamp for two names", "withrun.res", {"withrun.crc"}}};
+        bool bareLineFeeds;  // withrun.crc's lines end in LF alone, as no rewrite would leave them
+    } cases[] = {{"a stamp each", "norun.dll", {"withrun.crc", "norun.crc"}, false},
+                 {"one stamp for two names", "withrun.res", {"withrun.crc"}, false},
+                 {"a stamp renewed in place", "norun.dll", {"withrun.crc", "norun.crc"}, true}};
     int round = 0;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -55,6 +58,11 @@ TEST_F(LoaderTest, SecondConnectionOnlyRenewsStamps) {
             for (const std::string file : {"withrun.dll", c.second})
                 EXPECT_NE(out.find("lib .\\" + file + " loaded\n"), std::string::npos) << out;
         }
+        std::string bare = stamp(101, "withrun.dll");
+        for (size_t at; (at = bare.find('\r')) != std::string::npos;)
+            bare.erase(at, 1);
+        if (c.bareLineFeeds)
+            writeFile(folder + "\\withrun.crc", bare);
         for (const std::string& stamp : c.stamps)
             setLastWrite(folder + "\\" + stamp, fileTimeDaysAgo(3));
         const ULONGLONG oldTime = lastWrite(folder + "\\withrun.crc");
@@ -71,6 +79,9 @@ TEST_F(LoaderTest, SecondConnectionOnlyRenewsStamps) {
         EXPECT_EQ(out.find("loading"), std::string::npos) << out;
         for (const std::string& stamp : c.stamps)
             EXPECT_GT(lastWrite(folder + "\\" + stamp), oldTime + 10000000ull * 3600) << stamp;
+        if (c.bareLineFeeds) {
+            EXPECT_EQ(readFile(folder + "\\withrun.crc"), bare);
+        }
     }
     EXPECT_EQ(readFile(root + "\\v1\\norun.crc"), stamp(102, "norun.dll"));
 }

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "base/SystemLibrary.h"
 #include "plugins/CacheDirectory.h"
 #include "plugins/LibrarySearch.h"
 #include "tests/plugins/LoaderTestSupport.h"
@@ -13,13 +14,16 @@ namespace {
 TEST_F(LoaderTest, EarliestRunWinsAndGetsTheConnection) {
     const struct {
         const char* first;
+        const char* firstLibrary;
         const char* third;
-    } orders[] = {{"withrun2.dll", "withrun.dll"}, {"withrun.dll", "withrun2.dll"}};
+    } orders[] = {{"withrun2.dll", "withrun2.dll", "withrun.dll"},
+                  {"withrun.dll", "withrun.dll", "withrun2.dll"},
+                  {"withrun2", "withrun2.dll", "withrun.dll"}};  // linked as listed, without ".dll"
     int round = 0;
     for (const auto& order : orders) {
         SCOPED_TRACE(order.first);
         std::string version = "v" + std::to_string(++round);
-        setIndex(publish(order.first, 1, version) + publish("norun.dll", 2, version) +
+        setIndex(publishAs(order.first, order.firstLibrary, 1, version) + publish("norun.dll", 2, version) +
                  publish(order.third, 3, version));
         DllLoader loader;
         connect(loader);
@@ -64,34 +68,40 @@ TEST_F(LoaderTest, NoEntriesTouchNothing) {
     EXPECT_FALSE(exists(appData + "\\Dunmoral"));
 }
 
-// Libraries come from the system folder and the version folder, never from where the program was
-// started, the current folder or PATH; a plugin still finds its version folder's libraries by name.
-TEST_F(LoaderTest, LibrariesComeOnlyFromTheSystemAndTheVersionFolder) {
-    restrictLibrarySearch();  // as the program's start does
-    setIndex(publish("usesdep.dll", 1, "1.0"));
+std::wstring dllDirectory() {
+    wchar_t folder[MAX_PATH] = L"";
+    GetDllDirectoryW(MAX_PATH, folder);
+    return folder;
+}
+
+// The loader's own libraries come from the system folder, and while it works for itself the current
+// folder is out of the search (Wine takes an empty DLL folder for none, so this shows the folder
+// set, and the search the process had given back). A plugin finds its version folder's libraries by
+// name.
+TEST_F(LoaderTest, OwnLibrariesFromTheSystemFolderPluginsFromTheSystemsSearch) {
+    const std::wstring before = widen((appData + "\\before").c_str());
+    SetDllDirectoryW(before.c_str());  // as a process may have it
+    restrictLibrarySearch();           // as the program's start does
+    EXPECT_EQ(dllDirectory(), L"");
+    setIndex(publish("withrun.dll", 1, "1.0"));
     const std::string downloads = appData + "\\downloads";  // dep.dll also lies beside this program
     ASSERT_TRUE(CreateDirectoryA(downloads.c_str(), nullptr));
     writeFile(downloads + "\\dep.dll", fixture("dep.dll"));
-    char path[4096];
-    const std::string oldPath(path, GetEnvironmentVariableA("PATH", path, sizeof path));
-    SetEnvironmentVariableA("PATH", (downloads + ";" + oldPath).c_str());
     ASSERT_TRUE(SetCurrentDirectoryA(downloads.c_str()));
+    EXPECT_EQ(loadSystemLibrary(L"dep.dll"), nullptr);
     {
-        DllLoader planted;
-        connect(planted);
-        EXPECT_NE(link(planted).find("lib .\\usesdep.dll not loaded error=126\n"), std::string::npos);
+        DllLoader loader;
+        connect(loader);
+        EXPECT_EQ(dllDirectory(), L"");
+        writeFile(version1 + "\\later.dll", fixture("norun.dll"));
+        EXPECT_NE(link(loader).find("lib .\\withrun.dll loaded\n"), std::string::npos);
+        EXPECT_EQ(dllDirectory(), before);
+        SetDllDirectoryW(nullptr);  // the search of a process that never set a folder
+        char loaded[MAX_PATH] = "";
+        GetModuleFileNameA(LoadLibraryA("later.dll"), loaded, sizeof loaded);  // by name, as a plugin may
+        EXPECT_EQ(std::string(loaded), version1 + "\\later.dll");
     }
-    SetEnvironmentVariableA("PATH", oldPath.c_str());
     EXPECT_EQ(currentDirectory(), downloads) << "the loader gives back the folder it found";
-
-    writeFile(version1 + "\\dep.dll", fixture("dep.dll"));
-    writeFile(version1 + "\\later.dll", fixture("norun.dll"));
-    DllLoader loader;
-    connect(loader);
-    EXPECT_NE(link(loader).find("lib .\\usesdep.dll loaded\n"), std::string::npos);
-    char loaded[MAX_PATH] = "";
-    GetModuleFileNameA(LoadLibraryA("later.dll"), loaded, sizeof loaded);  // by name, as a plugin may
-    EXPECT_EQ(std::string(loaded), version1 + "\\later.dll");
 }
 
 }  // namespace

@@ -335,15 +335,11 @@ TEST_F(ConnectDialogTest, ColumnsMinimumAndArrowsFollowTheDpi) {
     auto columnWidth = [&](int column) {
         return static_cast<int>(SendDlgItemMessageA(dialog.hwnd, list, LVM_GETCOLUMNWIDTH, column, 0));
     };
-    // The default widths are dialog units, so that the columns grow with the dialog's font.
-    int defaults[3];
-    const int units[] = {67, 53, 100};
-    for (int column = 0; column < 3; ++column) {
-        RECT width = {0, 0, units[column], 0};
-        MapDialogRect(dialog.hwnd, &width);
-        defaults[column] = width.right;
+    // The default widths in pixels at 96 DPI, the DPI the tests run at.
+    ASSERT_EQ(96u, first);
+    const int defaults[] = {100, 80, 150};
+    for (int column = 0; column < 3; ++column)
         EXPECT_EQ(defaults[column], columnWidth(column)) << column;
-    }
 
     for (unsigned dpi : {192u, 144u, first}) {
         RECT suggested;

@@ -355,4 +355,22 @@ TEST(DialogTest, CentringFromTheOriginLeavesEqualMarginsAndTheSize) {
     EXPECT_NEAR(after.top - desktop.top, desktop.bottom - after.bottom, 1);
 }
 
+// The program's manifests, which this test program carries too: none for the process or for the
+// program's imports, as without a manifest; the loader's own look only where it makes a context of it.
+TEST(ManifestTest, OnlyTheOwnLookHasAManifest) {
+    const struct {
+        int id;
+        const char* holds;  // null: no such resource
+    } manifests[] = {{1, nullptr}, {2, nullptr}, {3, "Microsoft.Windows.Common-Controls"}};
+    for (const auto& manifest : manifests) {
+        HRSRC found = FindResourceA(nullptr, MAKEINTRESOURCEA(manifest.id), MAKEINTRESOURCEA(24));  // RT_MANIFEST
+        ASSERT_EQ(found != nullptr, manifest.holds != nullptr) << manifest.id;
+        if (!found)
+            continue;
+        const std::string text(static_cast<const char*>(LockResource(LoadResource(nullptr, found))),
+                               SizeofResource(nullptr, found));
+        EXPECT_NE(text.find(manifest.holds), std::string::npos) << text;
+        EXPECT_EQ(text.find("requestedExecutionLevel"), std::string::npos) << text;
+    }
+}
 }  // namespace
