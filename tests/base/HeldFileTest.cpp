@@ -9,77 +9,72 @@
 
 namespace {
 
-HANDLE openShared(const std::wstring& path, DWORD share) {
-    return CreateFileW(path.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-}
-
 void makeFile(const std::wstring& path) {
     CloseHandle(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
-// Another program holds the file while one of ours tries to rename it over its target, or to open it
-// alone. The hold ends after `heldMs`, or only after the try when negative.
+// Another program holds a file, as a scanner does, while one of ours deletes it, or renames another
+// file over it once it is on its way out. The hold ends after 200 ms, or after the try.
 TEST(HeldFile, MomentsOfHoldingAreWaitedOutUntilTheBound) {
     const struct {
         const char* what;
-        const wchar_t* target;  // the file the try works on, in the test's folder
-        bool onItsWayOut;       // held with delete sharing and deleted: refused until let go
-        bool ours;              // the try names the target as a file of ours
-        int heldMs;
+        const wchar_t* name;  // in the test's folder
+        DWORD share;          // of the other program's handle; 0: none is open
+        bool letGo;           // within 200 ms
+        bool ours;            // the try names the file as ours
         DWORD boundMs;
-        bool succeeds;
-        DWORD error;
-        bool once;  // failed at the first try
+        DWORD error;  // 0: succeeds
+        bool once;    // failed at the first try
     } cases[] = {
-        {"held for a moment", L"held", false, false, 200, kHeldFileWaitMs, true, 0, false},
-        {"held past the bound", L"held", false, false, -1, 300, false, ERROR_SHARING_VIOLATION, false},
-        {"no such folder", L"missing\\held", false, false, -1, kHeldFileWaitMs, false, ERROR_PATH_NOT_FOUND, true},
-        {"ours on its way out", L"target", true, true, 200, kHeldFileWaitMs, true, 0, false},
-        {"another's on its way out", L"target", true, false, 200, kHeldFileWaitMs, false, ERROR_ACCESS_DENIED, true},
-        {"a folder of that name", L"folder", false, true, -1, kHeldFileWaitMs, false, ERROR_ACCESS_DENIED, true},
+        {"held for a moment", L"held", FILE_SHARE_READ | FILE_SHARE_WRITE, true, false, kHeldFileWaitMs, 0, false},
+        {"held past the bound", L"held", FILE_SHARE_READ | FILE_SHARE_WRITE, false, false, 300,
+         ERROR_SHARING_VIOLATION, false},
+        {"no such folder", L"none\\held", 0, false, false, kHeldFileWaitMs, ERROR_PATH_NOT_FOUND, true},
+        {"ours on its way out", L"gone", FILE_SHARE_DELETE, true, true, kHeldFileWaitMs, 0, false},
+        {"another's on its way out", L"gone", FILE_SHARE_DELETE, true, false, kHeldFileWaitMs, ERROR_ACCESS_DENIED,
+         true},
+        {"ours, but a folder", L"folder", 0, false, true, kHeldFileWaitMs, ERROR_ACCESS_DENIED, true},
     };
     wchar_t temp[MAX_PATH];
     GetTempPathW(MAX_PATH, temp);
-    const std::wstring folder = std::wstring(temp) + L"heldfile-test";
+    const std::wstring folder = std::wstring(temp) + L"heldfile-test", source = folder + L"\\source";
     CreateDirectoryW(folder.c_str(), nullptr);
     CreateDirectoryW((folder + L"\\folder").c_str(), nullptr);
-    const std::wstring source = folder + L"\\source";
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        const std::wstring target = folder + L"\\" + c.target;
+        const std::wstring target = folder + L"\\" + c.name;
+        const bool renames = c.share == FILE_SHARE_DELETE || c.ours;
         makeFile(source);
         HANDLE held = INVALID_HANDLE_VALUE;
-        if (c.onItsWayOut) {
+        if (c.share) {
             makeFile(target);
-            held = openShared(target, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
-            ASSERT_TRUE(DeleteFileW(target.c_str()));
-        } else if (c.heldMs >= 0 || c.error == ERROR_SHARING_VIOLATION) {
-            makeFile(target);
-            held = openShared(target, FILE_SHARE_READ | FILE_SHARE_WRITE);  // as a scanner: no delete
+            held = CreateFileW(target.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | c.share, nullptr,
+                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+            if (c.share == FILE_SHARE_DELETE) {
+                ASSERT_TRUE(DeleteFileW(target.c_str()));
+            }
         }
         std::thread letGo;
-        if (c.heldMs >= 0)
-            letGo = std::thread([held, c] {
-                Sleep(c.heldMs);
+        if (c.letGo) {
+            letGo = std::thread([held] {
+                Sleep(200);
                 CloseHandle(held);
             });
+        }
         int tries = 0;
-        // A file held without delete sharing cannot be renamed; one on its way out cannot be replaced.
-        const auto attempt = [&] {
-            ++tries;
-            return c.onItsWayOut || c.ours ? MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING) != 0
-                                           : DeleteFileW(target.c_str()) != 0;
-        };
-        const bool done = retryWhileHeld(attempt, c.ours ? target.c_str() : nullptr, c.boundMs);
-        const DWORD error = GetLastError();
+        const bool done = retryWhileHeld(
+            [&] {
+                ++tries;
+                return renames ? MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING) != 0
+                               : DeleteFileW(target.c_str()) != 0;
+            },
+            c.ours ? target.c_str() : nullptr, c.boundMs);
+        const DWORD error = done ? 0 : GetLastError();
         if (letGo.joinable())
             letGo.join();
         else if (held != INVALID_HANDLE_VALUE)
             CloseHandle(held);
-        EXPECT_EQ(c.succeeds, done);
-        if (!c.succeeds) {
-            EXPECT_EQ(c.error, error);
-        }
+        EXPECT_EQ(c.error, error);
         EXPECT_EQ(c.once, tries == 1) << tries << " tries";
         DeleteFileW(target.c_str());
     }
