@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "base/DirectoryWalk.h"
+#include "base/HeldFile.h"
 
 namespace {
 
@@ -31,7 +32,19 @@ TemporaryFile::TemporaryFile(const std::wstring& folder) {
         name[0] = L'\0';
         return;
     }
-    file.reset(CreateFileW(name, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    // The name's empty file is made and closed already: another program may be looking at it.
+    try {
+        retryWhileHeld(
+            [this] {
+                file.reset(
+                    CreateFileW(name, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+                return static_cast<bool>(file);
+            },
+            name);
+    } catch (...) {
+        DeleteFileW(name);  // Close during the wait: no destructor runs for it
+        throw;
+    }
 }
 
 TemporaryFile::~TemporaryFile() {
@@ -46,7 +59,9 @@ bool TemporaryFile::replace(const std::wstring& target, bool flush) {
     const bool flushed = !flush || FlushFileBuffers(file.get());
     const bool closed = CloseHandle(file.release()) != 0;
     const DWORD how = MOVEFILE_REPLACE_EXISTING | (flush ? MOVEFILE_WRITE_THROUGH : 0);
-    replaced = flushed && closed && MoveFileExW(name, target.c_str(), how);
+    // Closed, it may be opened at once by another program that keeps it from being renamed.
+    replaced = flushed && closed &&
+               retryWhileHeld([&] { return MoveFileExW(name, target.c_str(), how) != 0; }, target.c_str());
     return replaced;
 }
 

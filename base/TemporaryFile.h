@@ -10,7 +10,8 @@
 
 // A temporary file "TSL????.tmp" in `folder`, opened for writing without sharing (so that another
 // copy of the program sweeping the folder cannot delete it while it is written), and deleted on
-// every way out but a successful replace.
+// every way out but a successful replace. Opening and moving it wait out another program that holds
+// it for a moment (base/HeldFile.h).
 class TemporaryFile {
 public:
     explicit TemporaryFile(const std::wstring& folder);
@@ -22,8 +23,9 @@ public:
     bool opened() const { return static_cast<bool>(file); }
 
     // Flushes, closes and moves the file over `target`, which must lie in the same folder's volume.
-    // False when a step fails; the temporary file then goes. The system refuses to replace a
-    // library that is loaded. Without `flush` the bytes reach the disk when the system gets to them:
+    // False when a step fails, the system's last error saying why; the temporary file then goes. A
+    // target in use (a loaded library) is refused only once the wait is over: delete such a target
+    // first, where refusal must be quick. Without `flush` the bytes reach the disk when the system gets to them:
     // for a file whose contents are checked again before use, where a flush would only cost time.
     bool replace(const std::wstring& target, bool flush = true);
 

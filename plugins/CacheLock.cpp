@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "base/HeldFile.h"
 #include "base/MessagePump.h"
 #include "base/Path.h"
 #include "base/WideText.h"
@@ -11,8 +12,6 @@ namespace {
 
 // Between two looks at the lock file the thread sleeps this long, or until a window message comes.
 constexpr DWORD kRetryMs = 50;
-// A lock file that is being deleted refuses access for a moment; one that always does is not ours.
-constexpr int kDeniedRetries = 20;
 
 }  // namespace
 
@@ -36,14 +35,19 @@ CacheLock::Result CacheLock::open(const std::wstring& folder) {
 
 bool CacheLock::acquire(const std::wstring& folder, const std::function<void()>& waiting) {
     bool told = false;
-    int denied = 0;
+    // A lock file that is being deleted refuses access while another copy, or a program that looked
+    // at it, still holds it; one that always does is not ours.
+    const std::wstring lockFile = joinPath(folder, widen(kCacheLockName));
+    HeldFileWait deleted(lockFile.c_str());
     for (;;) {
         const Result result = open(folder);
         if (result == Result::Owned)
             return true;
+        if (result == Result::Denied && deleted.again(error))
+            continue;
         // Not another copy: a lock file or folder that is read-only, say. Waiting would not help, and
         // the cached plugins are still of use.
-        if (result == Result::Failed || (result == Result::Denied && ++denied > kDeniedRetries)) {
+        if (result != Result::Busy) {
             std::printf("couldn't lock %s error=%lu\n", narrow(folder).c_str(), static_cast<unsigned long>(error));
             return false;
         }

@@ -8,6 +8,7 @@
 
 #include "base/Exception.h"
 #include "base/Handles.h"
+#include "base/HeldFile.h"
 #include "base/Path.h"
 #include "base/WideText.h"
 
@@ -40,6 +41,19 @@ void interleaveBySize(std::deque<PluginEntry*>& entries) {
             bySize.pop_back();
         }
     }
+}
+
+[[noreturn]] void failPlacement(const char* file, DWORD error) {
+    std::printf("couldn't replace %s error=%lu\n", file, static_cast<unsigned long>(error));
+    std::fflush(stdout);
+    char reason[48];
+    if (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION)
+        std::snprintf(reason, sizeof reason, "another program is using it");
+    else if (error == ERROR_ACCESS_DENIED)
+        std::snprintf(reason, sizeof reason, "access was denied");
+    else
+        std::snprintf(reason, sizeof reason, "system error %lu", static_cast<unsigned long>(error));
+    throw Exception::format("Could not put %s into the plugin cache: %s", file, reason);
 }
 
 }  // namespace
@@ -79,10 +93,15 @@ bool PluginDownload::finish() {
     // No flush: the stamp holds the library's CRC-32, which every start checks against its bytes, so a
     // library torn by a power cut is fetched again.
     const std::wstring library = joinPath(folder, widen(entry.file));
-    if (library.empty() || !received.replace(library, false)) {
-        std::printf("couldn't replace %s\n", entry.file);
-        return false;
-    }
+    if (library.empty())
+        failPlacement(entry.file, ERROR_FILENAME_EXCED_RANGE);
+    // The old library goes first: one that is loaded refuses at once, where a move over it would be
+    // refused only once the wait for a moment's hold is over.
+    const bool placed =
+        retryWhileHeld([&] { return DeleteFileW(library.c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND; }) &&
+        received.replace(library, false);
+    if (!placed)
+        failPlacement(entry.file, GetLastError());
     entry.writeStamp(folder);
     return true;
 }

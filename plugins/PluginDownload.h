@@ -31,7 +31,8 @@ public:
     // Started while others were open, and its connection ended before any answer: turned away.
     bool refusedBeside() const { return besideOthers && received.opened() && !transfer.answered(); }
     // Once advance has said Done: true when the plugin is now current. A download of another size
-    // than the index line's prints a line and returns false; a corrupt one throws Exception.
+    // than the index line's prints a line and returns false; a corrupt one, or one that cannot be put
+    // in the library's place, throws Exception, the plugin left without a stamp.
     bool finish();
 
     Transfer& connection() { return transfer; }

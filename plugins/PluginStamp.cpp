@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "base/Handles.h"
+#include "base/HeldFile.h"
 #include "base/Path.h"
 #include "base/WideText.h"
 #include "plugins/PlainFileName.h"
@@ -17,6 +18,24 @@ std::wstring stampFile(const PluginEntry& entry, const std::wstring& folder) {
     char name[48];
     entry.stampPath(name, sizeof name);
     return joinPath(folder, widen(name));
+}
+
+// Another program may hold a stamp for a moment after it was written, and keep it from being opened or
+// deleted. One written anew may still be on its way out after the delete before the download.
+FILE* openStamp(const std::wstring& path, const wchar_t* mode, bool written = false) {
+    FILE* file = nullptr;
+    retryWhileHeld(
+        [&] {
+            SetLastError(ERROR_SUCCESS);  // the runtime may fail before asking the system
+            file = _wfopen(path.c_str(), mode);
+            return file != nullptr;
+        },
+        written ? path.c_str() : nullptr);
+    return file;
+}
+
+void removeStamp(const std::wstring& path) {
+    retryWhileHeld([&] { return DeleteFileW(path.c_str()) != 0; });
 }
 
 // One line of at most 15 characters that starts with an unsigned decimal number.
@@ -41,7 +60,7 @@ constexpr size_t kMostSharedLines = 64;
 
 std::vector<SharedLine> readSharedLines(const std::wstring& path) {
     std::vector<SharedLine> lines;
-    StdFile stamp(_wfopen(path.c_str(), L"r"));
+    StdFile stamp(openStamp(path, L"r"));
     char line[80];
     if (!stamp || !std::fgets(line, sizeof line, stamp.get()))
         return lines;
@@ -68,10 +87,10 @@ std::vector<SharedLine> othersOf(const PluginEntry& entry, std::vector<SharedLin
 // version looks for, that of the file written last.
 void writeSharedLines(const std::wstring& path, const std::vector<SharedLine>& lines) {
     if (lines.empty()) {
-        DeleteFileW(path.c_str());
+        removeStamp(path);
         return;
     }
-    StdFile stamp(_wfopen(path.c_str(), L"w"));
+    StdFile stamp(openStamp(path, L"w", true));
     if (!stamp)
         return;
     std::fprintf(stamp.get(), "%u\n", lines.back().crc);
@@ -95,7 +114,7 @@ bool readStamp(const PluginEntry& entry, const std::wstring& folder, uint32_t* l
         }
         return false;
     }
-    StdFile stamp(_wfopen(path.c_str(), L"r"));
+    StdFile stamp(openStamp(path, L"r"));
     uint32_t number = 0;
     if (!stamp || !readNumberLine(stamp.get(), number) || number != entry.crc)
         return false;
@@ -119,7 +138,7 @@ void PluginEntry::writeStamp(const std::wstring& folder) const {
         return;
     }
     // Text mode on purpose: the stamp on disk ends in CR LF.
-    StdFile stamp(_wfopen(path.c_str(), L"w"));
+    StdFile stamp(openStamp(path, L"w", true));
     if (stamp)
         std::fprintf(stamp.get(), "%u\n%u\n", crc, libraryCrc);
 }
@@ -129,9 +148,13 @@ void PluginEntry::renewStamp(const std::wstring& folder) const {
     const std::wstring path = stampFile(*this, folder);
     if (path.empty())
         return;
-    FileHandle stamp(CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES,
-                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                 FILE_ATTRIBUTE_NORMAL, nullptr));
+    FileHandle stamp;
+    retryWhileHeld([&] {
+        stamp.reset(CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+        return static_cast<bool>(stamp);
+    }, path.c_str());
     FILETIME now;
     GetSystemTimeAsFileTime(&now);
     if (stamp)
@@ -143,7 +166,7 @@ void PluginEntry::deleteStamp(const std::wstring& folder) const {
     if (path.empty())
         return;
     if (!sharedStamp) {
-        DeleteFileW(path.c_str());
+        removeStamp(path);
         return;
     }
     // The other files of the stem stay vouched for.
@@ -160,9 +183,13 @@ bool PluginEntry::measureLibrary(const std::wstring& folder) {
     const std::wstring path = joinPath(folder, widen(file));
     if (path.empty())
         return false;
-    FileHandle library(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
-                                   OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    if (!library)
+    FileHandle library;
+    const bool opened = retryWhileHeld([&] {
+        library.reset(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+        return static_cast<bool>(library);
+    });
+    if (!opened)
         return false;
     constexpr DWORD kBlock = 256 * 1024;
     std::unique_ptr<unsigned char[]> block(new unsigned char[kBlock]);

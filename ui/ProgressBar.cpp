@@ -11,6 +11,11 @@
 namespace {
 const char kTitle[] = TARSEL_TITLE;
 
+// The router is silent once no byte has come for longer than this; the window looks twice a second.
+constexpr uint32_t kSilenceMs = 5000;
+constexpr UINT_PTR kSilenceTimer = 1;
+constexpr UINT kSilenceCheckMs = 500;
+
 // Half-up rounding to a 32-bit count; estimates beyond its range stay at the largest value.
 uint32_t roundedCount(double value) {
     const double rounded = value + 0.5;
@@ -32,7 +37,37 @@ bool ProgressBar::onInitDialog(WPARAM, LPARAM) {
     if (status_[0])
         SetDlgItemTextA(hwnd, IDC_STATUS, status_);
     SendDlgItemMessageA(hwnd, IDC_PROGRESS, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
+    SetTimer(hwnd, kSilenceTimer, kSilenceCheckMs, nullptr);
     return false;
+}
+
+bool ProgressBar::handleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_TIMER && wParam == kSilenceTimer) {
+        showSilence();
+        return true;
+    }
+    return Dialog::handleMessage(message, wParam, lParam);
+}
+
+void ProgressBar::heard(uint32_t now) {
+    heardTick_ = now;
+    if (silenceShown_) {
+        silenceShown_ = 0;
+        setControlText(IDC_TIME_LEFT, "");  // until the progress, if any, is shown again
+    }
+}
+
+void ProgressBar::showSilence() {
+    if (!awaitingRouter_)
+        return;
+    const uint32_t silent = tick() - heardTick_;
+    const uint32_t seconds = silent / 1000;
+    if (silent <= kSilenceMs || seconds == silenceShown_)
+        return;
+    char text[64];
+    std::snprintf(text, sizeof text, "No answer for %u s", static_cast<unsigned>(seconds));
+    setControlText(IDC_TIME_LEFT, text);
+    silenceShown_ = seconds;
 }
 
 bool ProgressBar::onCommand(WPARAM wParam, LPARAM) {
@@ -49,21 +84,23 @@ void ProgressBar::setControlText(int control, const char* text) {
         SetWindowTextA(GetDlgItem(hwnd, control), text);
 }
 
-void ProgressBar::setStatus(const char* text) {
+void ProgressBar::setStatus(const char* text, bool awaitsRouter) {
     std::snprintf(status_, sizeof status_, "%s", text);
     setControlText(IDC_STATUS, text);
+    awaitingRouter_ = awaitsRouter;
+    heard(tick());  // each step starts its own count
 }
 
 void ProgressBar::showResolving(const char* host) {
     char text[256];
     std::snprintf(text, sizeof text, "Resolving %s", host);
-    setStatus(text);
+    setStatus(text, true);
 }
 
 void ProgressBar::showConnecting(const char* host, int port) {
     char text[256];
     std::snprintf(text, sizeof text, "Connecting to IP: %s (port %d)...", host, port);
-    setStatus(text);
+    setStatus(text, true);
 }
 
 void ProgressBar::showChecking() { setStatus("Checking for downloaded plugins"); }
@@ -72,7 +109,7 @@ void ProgressBar::showWaiting() { setStatus("Waiting for another copy of " TARSE
 void ProgressBar::showDownloading(const char* host) {
     char text[256];
     std::snprintf(text, sizeof text, "Downloading plugins from %s...", host);
-    setStatus(text);
+    setStatus(text, true);
     if (hwnd) {
         std::snprintf(text, sizeof text, "%s - %s", host, kTitle);
         SetWindowTextA(hwnd, text);
@@ -93,6 +130,8 @@ void ProgressBar::showStarting() {
 void ProgressBar::bytesReceived(uint32_t count) {
     received += count;
     const uint32_t now = tick();
+    if (count)
+        heard(now);
     if (now < lastTick + 200u)
         return;
     if (total == 0)

@@ -1,7 +1,8 @@
 #pragma once
 // The modeless window of a connection, from name resolution until the plugins are loaded: the current
 // step, and while plugins download a percentage bar, the rate and the time left. Close ends the
-// program. Steps taken before the window exists are remembered: it opens on the latest.
+// program. Steps taken before the window exists are remembered: it opens on the latest. While a step
+// waits on the router and no byte has come for more than 5 s, the time-left line says for how long.
 #include <windows.h>
 
 #include <cstdint>
@@ -32,6 +33,10 @@ protected:
     bool onInitDialog(WPARAM wParam, LPARAM lParam) override;
     bool onCommand(WPARAM wParam, LPARAM lParam) override;
     int templateId() override;
+    bool handleMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
+
+    // Run by the window's timer: shows how long the router has been silent, once that is over 5 s.
+    void showSilence();
 
     // Milliseconds, as GetTickCount counts them; tests drive their own clock.
     virtual uint32_t tick();
@@ -41,7 +46,14 @@ protected:
     uint32_t lastTick = 0;  // last refresh; the start of the downloads counts as one
 
 private:
-    void setStatus(const char* text);
+    // `awaitsRouter`: the step waits on the router's bytes, so its silence is shown.
+    void setStatus(const char* text, bool awaitsRouter = false);
     char status_[256] = {};
     void setControlText(int control, const char* text);
+
+    // The router's silence, kept apart from the progress itself.
+    void heard(uint32_t now);
+    bool awaitingRouter_ = false;
+    uint32_t heardTick_ = 0;
+    uint32_t silenceShown_ = 0;  // the seconds the time-left line says; 0 while it says nothing of it
 };

@@ -60,12 +60,13 @@ TEST(ConnectionAttemptTest, BadPortsAreReportedWithTheTextAfterTheFirstColon) {
     }
 }
 
-// A router that does not answer: the progress window opens after a moment, on the current step, and
-// its Close ends the attempt. The window counts once it is shown: the system finds a dialog by its
-// caption before its initialisation has set the status.
+// A router that does not answer: the progress window opens after a moment, on the current step, says
+// once the router has been silent for more than 5 s, and its Close ends the attempt. The window counts
+// once it is shown: the system finds a dialog by its caption before its initialisation has set the
+// status.
 TEST(ConnectionAttemptTest, ASlowRouterGetsTheProgressWindowOnTheCurrentStep) {
     std::string status = "(no window)";
-    Waited shown;
+    Waited shown, silent;
     TestServer stalling([&](SOCKET client, const std::string&) {
         HWND window = nullptr;
         shown = waitFor("the progress window shown", [&] {
@@ -76,6 +77,10 @@ TEST(ConnectionAttemptTest, ASlowRouterGetsTheProgressWindowOnTheCurrentStep) {
             char text[256] = "";
             GetDlgItemTextA(window, IDC_STATUS, text, sizeof text);
             status = text;
+            silent = waitFor("the time-left line to say that the router is silent", [&] {
+                GetDlgItemTextA(window, IDC_TIME_LEFT, text, sizeof text);
+                return std::string(text).rfind("No answer for ", 0) == 0;
+            });
             PostMessageA(GetDlgItem(window, IDCANCEL), BM_CLICK, 0, 0);
         }
         // Ends when the stopped attempt closes its socket, or after 20 s.
@@ -88,6 +93,7 @@ TEST(ConnectionAttemptTest, ASlowRouterGetsTheProgressWindowOnTheCurrentStep) {
     std::snprintf(values.address, sizeof values.address, "127.0.0.1:%u", static_cast<unsigned>(stalling.port()));
     EXPECT_THROW(runAttempt(values), Stop) << shown.message();
     EXPECT_TRUE(shown) << shown.message();
+    EXPECT_TRUE(silent) << silent.message();
     EXPECT_EQ("Connecting to IP: 127.0.0.1 (port " + std::to_string(stalling.port()) + ")...", status);
     EXPECT_EQ(nullptr, currentModeless);
 }

@@ -13,12 +13,12 @@ class CacheTrustTest(TarselCase):
     def crcs(self, version):
         return {line.split()[2]: int(line.split()[0]) for line in index_lines(self.site, version).splitlines()}
 
-    def assert_cache_holds(self, version, plugins):
+    def assert_cache_holds(self, version, plugins, ignore=frozenset()):
         """Exactly each library and its stamp, the stamp holding the index's checksum."""
         cache = self.cache(version)
         crcs = self.crcs(version)
         expected = sorted([n[:-3] for n in plugins] + [n.split(".")[0] + ".crc" for n in plugins])
-        self.assertEqual(expected, sorted(os.listdir(cache)))
+        self.assertEqual(expected, sorted(set(os.listdir(cache)) - set(ignore)))
         for name, library in plugins.items():
             with open(os.path.join(cache, name[:-3]), "rb") as f, open(bin_file(library), "rb") as g:
                 data = g.read()
@@ -89,6 +89,33 @@ class CacheTrustTest(TarselCase):
         # The second copy waited for the first and found every plugin in the cache.
         downloads = [r for r in router.requests() if r != "GET /tarsel HTTP/1.0"]
         self.assertEqual(["GET /tarsel/panel.dll.gz HTTP/1.0", "GET /tarsel/system.dll.gz HTTP/1.0"], sorted(downloads))
+
+    def test_a_virus_scanner_that_holds_each_new_file_for_a_moment(self):
+        plugins = {"panel.dll.gz": "withrun.dll", "system.dll.gz": "norun.dll", "extra.dll.gz": "withrun2.dll"}
+        make_site(self.site, plugins)
+        router = self.router()
+        cache = self.cache("1.0")
+        ready, stop, log = (os.path.join(self.work, name) for name in ("scanner-ready", "scanner-stop", "held.log"))
+        # As the scanner of a user's machine: each file made or changed is held for 1.5 s after its last
+        # change, sharing reading and writing but not deletion.
+        scanner = start_wine(["scanner.exe", windows_path(cache), "1500"] + [windows_path(p) for p in (ready, stop, log)])
+        try:
+            wait_for(lambda: os.path.exists(ready), "the scanner to look at the version folder")
+            runs = [self.tarsel("127.0.0.1:%d" % router.port, "admin", "pw") for _ in range(2)]
+        finally:
+            open(stop, "w").close()
+            finish(scanner)
+        for status, out in runs:
+            self.assertEqual(-1, status, out)
+        self.assertEqual(["withrun2|127.0.0.1|admin|pw"] * 2, self.run_calls())  # the first index line
+        # The second start found every plugin cached: it asked for the index alone.
+        self.assertEqual(["GET /tarsel HTTP/1.0"] * 2 + ["GET /tarsel/%s HTTP/1.0" % n for n in sorted(plugins)],
+                         sorted(router.requests()))
+        with open(log) as f:
+            held = set(line.split()[1] for line in f)
+        self.assertLessEqual({n[:-3] for n in plugins}, held, "the scanner held every library")
+        # A lock file the scanner held as it was let go stays; it blocks no one.
+        self.assert_cache_holds("1.0", plugins, ignore={"tarsel.lock"})
 
     def test_cleaning_never_follows_a_linked_folder(self):
         make_site(self.site, {"panel.dll.gz": "withrun.dll"})

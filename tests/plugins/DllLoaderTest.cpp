@@ -1,9 +1,11 @@
 // The loader fetches the index and brings what the cache lacks into the version folder.
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "base/Exception.h"
+#include "base/Handles.h"
 #include "tests/plugins/LoaderTestSupport.h"
 
 namespace {
@@ -167,32 +169,61 @@ TEST_F(LoaderTest, CorruptDownloadRaisesAndKeepsOldLibrary) {
     }
 }
 
-TEST_F(LoaderTest, LibraryInUseIsNotReplaced) {
+// A download that cannot take its library's place fails the attempt, naming the file and why, once a
+// moment's hold has been waited out: the old library stays, nothing of the plugin is stamped, and no
+// temporary file is left.
+TEST_F(LoaderTest, DownloadThatCannotTakeItsPlaceFailsTheAttempt) {
     cacheBoth();
+    enum Obstacle { Held, Folder, Loaded };
+    const struct {
+        const char* what;
+        Obstacle obstacle;
+        const char* file;
+        const char* was;  // the fixture the library held before
+        const char* reason;
+    } cases[] = {
+        {"held past the wait, as by a virus scanner", Held, "norun.dll", "norun.dll", "another program is using it"},
+        {"a folder in its place", Folder, "withrun2.dll", nullptr, "access was denied"},
+        {"loaded", Loaded, "withrun.dll", "withrun.dll", "access was denied"},  // last: it stays loaded
+    };
     DllLoader running;
-    fetchAndCheck(running);
-    link(running);
-    ASSERT_NE(running.entry, nullptr);
-    // A newer withrun.dll is offered while the old one is loaded; withrun2.dll's place is taken by a folder.
-    std::string newer = gzipBytes(fixture("withrun2.dll"));
-    serve("/tarsel/withrun.dll.gz", newer);
-    std::string index = "404 " + std::to_string(newer.size()) + " withrun.dll.gz 1.0\n";
-    setIndex(index + publish("withrun2.dll", 405, "1.0"));
-    ASSERT_TRUE(CreateDirectoryA((version1 + "\\withrun2.dll").c_str(), nullptr));
-    writeFile(version1 + "\\withrun2.dll\\inside", "x");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string library = version1 + "\\" + c.file;
+        const std::string stampFile = version1 + "\\" + std::string(c.file, std::strcspn(c.file, ".")) + ".crc";
+        FileHandle held;
+        if (c.obstacle == Held) {
+            held.reset(CreateFileA(library.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+            ASSERT_TRUE(held);
+        } else if (c.obstacle == Folder) {
+            ASSERT_TRUE(CreateDirectoryA(library.c_str(), nullptr));
+            writeFile(library + "\\inside", "x");
+        } else {
+            setIndex(publish("withrun.dll", 101, "1.0"));
+            fetchAndCheck(running);
+            link(running);
+            ASSERT_NE(running.entry, nullptr);
+        }
+        const std::string newer = gzipBytes(fixture("withrun2.dll"));
+        serve(std::string("/tarsel/") + c.file + ".gz", newer);
+        setIndex("404 " + std::to_string(newer.size()) + " " + c.file + ".gz 1.0\n");
 
-    DllLoader loader;
-    std::string out = connect(loader);
-    EXPECT_NE(out.find("couldn't replace withrun.dll\n"), std::string::npos) << out;
-    EXPECT_NE(out.find("couldn't replace withrun2.dll\n"), std::string::npos) << out;
-    EXPECT_EQ(readFile(version1 + "\\withrun.dll"), fixture("withrun.dll"));
-    EXPECT_FALSE(exists(version1 + "\\withrun.crc"));
-    EXPECT_FALSE(exists(version1 + "\\withrun2.crc"));
-    EXPECT_EQ(readFile(version1 + "\\withrun2.dll\\inside"), "x");
-    EXPECT_TRUE(tempFiles(version1).empty());
-    loader.check();
-    for (PluginEntry* e = loader.entries; e; e = e->next)
-        EXPECT_FALSE(e->current) << e->file;
+        DllLoader loader;
+        try {
+            connect(loader);
+            ADD_FAILURE() << "no exception";
+        } catch (const Exception& e) {
+            EXPECT_EQ(std::string("Could not put ") + c.file + " into the plugin cache: " + c.reason, e.what());
+        }
+        held.reset();
+        if (c.was)
+            EXPECT_EQ(readFile(library), fixture(c.was));
+        else
+            EXPECT_EQ(readFile(library + "\\inside"), "x");
+        EXPECT_FALSE(exists(stampFile));
+        EXPECT_TRUE(tempFiles(version1).empty());
+    }
 }
 
 TEST_F(LoaderTest, FailedFetchLeavesNoTemporaryFile) {

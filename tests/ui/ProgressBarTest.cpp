@@ -25,6 +25,7 @@ public:
     uint32_t now = 0;
     uint32_t receivedSoFar() const { return received; }
     void restartCount() { received = 0; }
+    using ProgressBar::showSilence;
 
 protected:
     uint32_t tick() override { return now; }
@@ -208,6 +209,48 @@ TEST_F(ShownProgress, WrappedTickCounterGivesNotKnown) {
     EXPECT_EQ("Not known (100 b of 400 b copied)", controlText(window, IDC_TIME_LEFT));
     EXPECT_EQ("", controlText(window, IDC_SPEED));
     EXPECT_EQ(25, barPosition(window));
+}
+
+// A router that falls silent for more than 5 s is shown in the time-left line, while the step waits on
+// it; the first byte brings back the progress.
+TEST_F(ShownProgress, SaysHowLongTheRouterHasBeenSilent) {
+    enum Step { Resolving, Connecting, Checking, Waiting, Downloading };
+    const struct {
+        Step step;
+        uint32_t silentMs;
+        uint32_t bytesThen;  // bytes that come after the silence was looked at
+        const char* timeLeft;
+    } cases[] = {
+        {Resolving, 5000, 0, ""},
+        {Resolving, 5001, 0, "No answer for 5 s"},
+        {Connecting, 12999, 0, "No answer for 12 s"},
+        {Checking, 60000, 0, ""},
+        {Waiting, 60000, 0, ""},
+        {Downloading, 7000, 0, "No answer for 7 s"},
+        {Downloading, 7000, 100, "0 sec (1000 b of 1000 b copied)"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.timeLeft);
+        dialog.restartCount();
+        dialog.now = 100000;
+        switch (c.step) {
+        case Resolving: dialog.showResolving("router"); break;
+        case Connecting: dialog.showConnecting("10.0.0.1", 80); break;
+        case Checking: dialog.showChecking(); break;
+        case Waiting: dialog.showWaiting(); break;
+        case Downloading:
+            dialog.showDownloading("10.0.0.1");
+            dialog.total = 1000;
+            dialog.bytesReceived(900);  // too soon to be shown
+            break;
+        }
+        dialog.now += c.silentMs;
+        dialog.showSilence();
+        if (c.bytesThen)
+            dialog.bytesReceived(c.bytesThen);
+        EXPECT_EQ(c.timeLeft, controlText(dialog.hwnd, IDC_TIME_LEFT));
+        dialog.showStarting();  // empties the line for the next case
+    }
 }
 
 TEST(ProgressWithoutWindow, StepsAndReportsChangeNothingVisible) {
