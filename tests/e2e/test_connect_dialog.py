@@ -64,8 +64,13 @@ class ConnectDialogTest(TarselCase):
         self.screen = Screen()
 
     def start(self, *args):
-        proc = start_wine(["tarsel.exe"] + list(args), env=self.env)
+        proc = self.ended_at_the_end(start_wine(["tarsel.exe"] + list(args), env=self.env))
         self.screen.wait(CONNECT_CAPTION)
+        return proc
+
+    def ended_at_the_end(self, proc):
+        """A failed test leaves no dialog behind to take the next test's keys."""
+        self.addCleanup(lambda: proc.poll() is None and kill_program(proc))
         return proc
 
     def write_settings(self, *records_):
@@ -305,11 +310,7 @@ class ConnectDialogTest(TarselCase):
         def focused():
             return subprocess.run(["xdotool", "getwindowfocus"], capture_output=True, text=True).stdout.strip()
 
-        def ended_at_the_end(proc):  # a failure leaves no dialog behind for the next test's keys
-            self.addCleanup(lambda: proc.poll() is None and kill_program(proc))
-            return proc
-
-        first = ended_at_the_end(self.start())
+        first = self.start()
         [first_window] = connect_windows()
         self.screen.keys("alt+n", "Tab", "End")  # to the list, its last item: 10.0.0.2
         self.assertEqual("two", self.screen.wait_text(LOGIN, "two"))
@@ -320,7 +321,7 @@ class ConnectDialogTest(TarselCase):
 
         # The second copy starts while the first is open, with the book as the first found it; its
         # dialog comes on top, and the keys go to it once it is the active one.
-        second = ended_at_the_end(start_wine(["tarsel.exe"], env=self.env))
+        second = self.ended_at_the_end(start_wine(["tarsel.exe"], env=self.env))
         wait_for(lambda: len(connect_windows()) == 2 and focused() in connect_windows() and focused() != first_window,
                  "the second copy's dialog to have the keyboard")
         self.screen.fill("c", "10.0.0.3")
