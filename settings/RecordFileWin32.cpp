@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
-#include <utility>
 #include <stdexcept>
+#include <utility>
 
 #include "base/Handles.h"
 #include "base/Path.h"
@@ -102,6 +102,7 @@ public:
         }
         return ok_;
     }
+    bool ok() const { return ok_; }
 
 private:
     HANDLE file_;
@@ -183,18 +184,22 @@ std::optional<RecordFileContents> loadFile(const std::wstring& path, bool addres
 }
 
 namespace {
+// The system's reason for the failure just met; never ERROR_SUCCESS, which would read as saved.
+DWORD lastFailure() {
+    const DWORD reason = GetLastError();
+    return reason != ERROR_SUCCESS ? reason : ERROR_WRITE_FAULT;
+}
+
 // One attempt: the whole file written beside the target and moved over it. The system's reason when
 // it failed, ERROR_SUCCESS when it did not.
 DWORD writeAndReplace(const std::wstring& path, const Record* window, const AddressBook& book) {
     TemporaryFile temporary(folderOf(path));
     if (!temporary.opened())
-        return GetLastError();
+        return lastFailure();
     FileSink sink(temporary.handle());
-    if (!writeRecords(sink, window, book)) {
-        const DWORD reason = GetLastError();
-        return reason != ERROR_SUCCESS ? reason : ERROR_INVALID_DATA;  // an entry too long to encode
-    }
-    return temporary.replace(path) ? ERROR_SUCCESS : GetLastError();
+    if (!writeRecords(sink, window, book))
+        return sink.ok() ? ERROR_INVALID_DATA : lastFailure();  // an entry too long to encode, or the disk
+    return temporary.replace(path) ? ERROR_SUCCESS : lastFailure();
 }
 }  // namespace
 

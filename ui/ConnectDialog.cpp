@@ -138,8 +138,8 @@ void ConnectDialog::loadSettings() {
     const std::wstring root = cacheRoot();
     if (!root.empty())
         removeLeftoverTemporaryFiles(root, kSaveMarginSeconds);
-    // Found once: the save goes where this load looked, even when the folder has come back since
-    // under another name (a redirected folder that was out of reach).
+    // Found once: the save goes where this load looked, also when the application-data folder has
+    // come within reach since (redirected to a server behind a VPN not yet up) and names another.
     const std::wstring path = settingsPath();
     if (!path.empty()) {
         settings_ = readSettingsFile(path);
