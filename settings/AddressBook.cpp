@@ -1,6 +1,27 @@
 #include "settings/AddressBook.h"
 
+#include <string>
+#include <unordered_map>
 #include <utility>
+
+namespace {
+// What the entry's record would hold: a password only when it is kept.
+std::string wholeKey(const AddressEntry& entry) {
+    std::string key;
+    const std::optional<std::string> none;
+    for (const auto* text : {&entry.address, &entry.login, &entry.note, entry.keepPassword ? &entry.password : &none}) {
+        if (*text)
+            key += std::to_string((*text)->size()) + ':' + **text;
+        else
+            key += '-';
+    }
+    return key + (entry.keepPassword ? 'k' : 'n');
+}
+
+struct Counts {
+    long base = 0, ours = 0, theirs = 0;
+};
+}  // namespace
 
 size_t AddressBook::findAddress(const AddressEntry& entry) const {
     for (size_t i = 0; i < entries_.size(); ++i) {
@@ -69,4 +90,47 @@ int AddressBook::compareDescending(const AddressEntry* a, const AddressEntry* b)
     if (!sortKey(a))
         return 1;
     return -compareAscending(a, b);
+}
+
+AddressBook mergeBooks(const std::vector<AddressEntry>& base, const AddressBook& ours,
+                       const std::vector<AddressEntry>& theirs) {
+    AddressBook merged;
+    merged.sortColumn = ours.sortColumn;
+    merged.sortAscending = ours.sortAscending;
+    std::unordered_map<std::string, Counts> counts;
+    bool unchanged = base.size() == theirs.size();
+    for (size_t i = 0; i < base.size(); ++i) {
+        const std::string key = wholeKey(base[i]);
+        ++counts[key].base;
+        unchanged = unchanged && key == wholeKey(theirs[i]);
+    }
+    if (unchanged) {
+        for (size_t i = 0; i < ours.size(); ++i)
+            merged.append(std::make_unique<AddressEntry>(*ours.at(i)));
+        return merged;
+    }
+    std::vector<std::string> ourKeys(ours.size());
+    for (size_t i = 0; i < ours.size(); ++i)
+        ++counts[ourKeys[i] = wholeKey(*ours.at(i))].ours;
+    for (const AddressEntry& entry : theirs)
+        ++counts[wholeKey(entry)].theirs;
+    // Per entry: ours removes what it lost of base from theirs, and adds what it gained over base,
+    // less what theirs gained as well.
+    for (const AddressEntry& entry : theirs) {
+        Counts& c = counts[wholeKey(entry)];
+        if (c.base > c.ours) {
+            --c.base;  // one removal spent
+            continue;
+        }
+        merged.append(std::make_unique<AddressEntry>(entry));
+    }
+    for (size_t i = 0; i < ours.size(); ++i) {
+        Counts& c = counts[ourKeys[i]];
+        const long theyAdded = c.theirs > c.base ? c.theirs - c.base : 0;
+        if (c.ours - c.base > theyAdded) {
+            ++c.base;  // one addition spent
+            merged.append(std::make_unique<AddressEntry>(*ours.at(i)));
+        }
+    }
+    return merged;
 }

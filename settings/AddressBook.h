@@ -38,3 +38,11 @@ public:
 private:
     std::vector<std::unique_ptr<AddressEntry>> entries_;
 };
+
+// The book to write over a settings file that may have changed since it was loaded, entries
+// compared whole (as their records would be written). When the file holds what was loaded (`base`),
+// it is `ours` as it stands. Otherwise it is the file as it is now (`theirs`), less the entries `ours`
+// removed from `base`, plus those it added, the changed ones being removed and added; an entry added
+// on both sides is there once. The sort state is ours.
+AddressBook mergeBooks(const std::vector<AddressEntry>& base, const AddressBook& ours,
+                       const std::vector<AddressEntry>& theirs);

@@ -1,6 +1,7 @@
 #include "settings/RecordFile.h"
 
 #include <cstring>
+#include <utility>
 
 #include "base/LittleEndian.h"
 
@@ -21,7 +22,7 @@ private:
 };
 }  // namespace
 
-bool readRecords(ByteSource& source, bool addressesOnly, RecordTarget& target, bool* damaged) {
+bool readRecords(ByteSource& source, bool addressesOnly, RecordFileContents& contents, bool* damaged) {
     uint8_t magic[4];
     if (source.read(magic, sizeof magic) != sizeof magic)
         return false;
@@ -34,10 +35,12 @@ bool readRecords(ByteSource& source, bool addressesOnly, RecordTarget& target, b
         char type[16];
         if (!record.getString("type", type, sizeof type))
             continue;
-        if (std::strcmp(type, "addr") == 0)
-            target.addFromRecord(record);
-        else if (!addressesOnly && std::strcmp(type, "window") == 0)
-            target.recordToWindow(record);
+        if (std::strcmp(type, "addr") == 0) {
+            contents.entries.emplace_back();
+            recordToEntry(record, contents.entries.back());
+        } else if (!addressesOnly && std::strcmp(type, "window") == 0) {
+            contents.windows.push_back(std::move(record));
+        }
     }
     return true;
 }
@@ -56,20 +59,4 @@ bool writeRecords(ByteSink& sink, const Record* window, const AddressBook& book)
         record.write(checked);
     }
     return checked.ok();
-}
-
-void RecordBuffer::addFromRecord(const Record& record) {
-    kept_.push_back(Kept{true, record});
-    ++entries_;
-}
-
-void RecordBuffer::recordToWindow(const Record& record) { kept_.push_back(Kept{false, record}); }
-
-void RecordBuffer::replay(RecordTarget& target) const {
-    for (const Kept& k : kept_) {
-        if (k.address)
-            target.addFromRecord(k.record);
-        else
-            target.recordToWindow(k.record);
-    }
 }

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <new>
 #include <stdexcept>
+#include <utility>
 
 #include "base/Handles.h"
 #include "base/Path.h"
@@ -101,6 +102,7 @@ public:
         }
         return ok_;
     }
+    bool ok() const { return ok_; }
 
 private:
     HANDLE file_;
@@ -134,60 +136,100 @@ FileHandle openForReading(const std::wstring& path, unsigned retryMs, DWORD& err
 
 }  // namespace
 
-FileState readRecordFile(const std::wstring& path, bool addressesOnly, RecordTarget& target, const FileLimits& limits,
-                         unsigned retryMs, unsigned long* error) {
+FileRead readRecordFile(const std::wstring& path, bool addressesOnly, const FileLimits& limits, unsigned retryMs) {
     DWORD reason = ERROR_SUCCESS;
-    FileState state = FileState::Read;
-    RecordBuffer read;
+    FileRead read;
+    read.state = FileState::Read;
     FileHandle file = openForReading(path, retryMs, reason);
     LARGE_INTEGER size;
     if (!file) {
-        state = reason == ERROR_FILE_NOT_FOUND || reason == ERROR_PATH_NOT_FOUND ? FileState::Missing
-                                                                                 : FileState::Unreadable;
+        read.state = reason == ERROR_FILE_NOT_FOUND || reason == ERROR_PATH_NOT_FOUND ? FileState::Missing
+                                                                                      : FileState::Unreadable;
     } else if (!GetFileSizeEx(file.get(), &size)) {
         reason = GetLastError();
-        state = FileState::Unreadable;
+        read.state = FileState::Unreadable;
     } else if (static_cast<uint64_t>(size.QuadPart) > limits.bytes) {
-        state = FileState::NotRecords;
+        read.state = FileState::NotRecords;
     } else {
         try {
             FileSource source(file.get(), static_cast<uint64_t>(size.QuadPart));
             bool damaged = false;
-            const bool records = readRecords(source, addressesOnly, read, &damaged);
+            const bool records = readRecords(source, addressesOnly, read.contents, &damaged);
             if (source.failed()) {
                 reason = GetLastError();
-                state = FileState::Unreadable;
-            } else if (!records || read.entryCount() > limits.entries) {
-                state = FileState::NotRecords;
+                read.state = FileState::Unreadable;
+            } else if (!records || read.contents.entries.size() > limits.entries) {
+                read.state = FileState::NotRecords;
             } else if (damaged) {
-                state = FileState::Damaged;
+                read.state = FileState::Damaged;
             }
         } catch (const std::bad_alloc&) {
-            state = FileState::NotRecords;  // a file of countless fields, on a 32-bit system
+            read.state = FileState::NotRecords;  // a file of countless fields, on a 32-bit system
         } catch (const std::length_error&) {
-            state = FileState::NotRecords;
+            read.state = FileState::NotRecords;
         }
+    }
+    read.error = reason;
+    // Nothing of a file that was not read through is used.
+    if (read.state != FileState::Read && read.state != FileState::Damaged)
+        read.contents = RecordFileContents();
+    return read;
+}
+
+std::optional<RecordFileContents> loadFile(const std::wstring& path, bool addressesOnly, const FileLimits& limits) {
+    FileRead read = readRecordFile(path, addressesOnly, limits);
+    if (read.state != FileState::Read && read.state != FileState::Damaged)
+        return std::nullopt;
+    return std::move(read.contents);
+}
+
+namespace {
+// The system's reason for the failure just met; never ERROR_SUCCESS, which would read as saved.
+DWORD lastFailure() {
+    const DWORD reason = GetLastError();
+    return reason != ERROR_SUCCESS ? reason : ERROR_WRITE_FAULT;
+}
+
+// One attempt: the whole file written beside the target and moved over it. The system's reason when
+// it failed, ERROR_SUCCESS when it did not.
+DWORD writeAndReplace(const std::wstring& path, const Record* window, const AddressBook& book) {
+    TemporaryFile temporary(folderOf(path));
+    if (!temporary.opened())
+        return lastFailure();
+    FileSink sink(temporary.handle());
+    if (!writeRecords(sink, window, book))
+        return sink.ok() ? ERROR_INVALID_DATA : lastFailure();  // an entry too long to encode, or the disk
+    return temporary.replace(path) ? ERROR_SUCCESS : lastFailure();
+}
+}  // namespace
+
+bool saveFile(const std::wstring& path, const Record* window, const AddressBook& book, unsigned retryMs,
+              unsigned long* error) {
+    DWORD reason = ERROR_ACCESS_DENIED;
+    // Opening it for writing would fail; a move over it succeeds on some systems and not on others.
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_READONLY)) {
+        const DWORD start = GetTickCount();
+        for (;;) {
+            reason = writeAndReplace(path, window, book);
+            // A file held open without delete sharing cannot be replaced: the system refuses the
+            // move, as a sharing violation or as access denied. Each attempt writes afresh, since a
+            // failed move takes its temporary file with it.
+            const bool held =
+                reason == ERROR_SHARING_VIOLATION || reason == ERROR_LOCK_VIOLATION || reason == ERROR_ACCESS_DENIED;
+            if (!held || GetTickCount() - start >= retryMs)
+                break;
+            Sleep(50);
+        }
+    }
+    // Whether "access denied" meant a holder: then the target cannot even be opened for deleting.
+    if (reason == ERROR_ACCESS_DENIED && attributes != INVALID_FILE_ATTRIBUTES) {
+        FileHandle probe(CreateFileW(path.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                     nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+        if (!probe && GetLastError() == ERROR_SHARING_VIOLATION)
+            reason = ERROR_SHARING_VIOLATION;
     }
     if (error)
         *error = reason;
-    if (state == FileState::Read || state == FileState::Damaged)
-        read.replay(target);
-    return state;
-}
-
-bool loadFile(const std::wstring& path, bool addressesOnly, RecordTarget& target, const FileLimits& limits) {
-    const FileState state = readRecordFile(path, addressesOnly, target, limits);
-    return state == FileState::Read || state == FileState::Damaged;
-}
-
-bool saveFile(const std::wstring& path, const Record* window, const AddressBook& book) {
-    // Opening it for writing would fail; a move over it succeeds on some systems and not on others.
-    const DWORD attributes = GetFileAttributesW(path.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
-        return false;
-    TemporaryFile temporary(folderOf(path));
-    if (!temporary.opened())
-        return false;
-    FileSink sink(temporary.handle());
-    return writeRecords(sink, window, book) && temporary.replace(path);
+    return reason == ERROR_SUCCESS;
 }

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <utility>
 
 #include "base/WideText.h"
 
@@ -14,6 +15,16 @@ std::string formatted(const char* format, const char* first, const char* second 
     char text[1200];
     std::snprintf(text, sizeof text, format, first, second);
     return text;
+}
+
+FileStamp stampOf(const std::wstring& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    FileStamp stamp;
+    if (GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) {
+        stamp.size = (uint64_t(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+        stamp.written = (uint64_t(data.ftLastWriteTime.dwHighDateTime) << 32) | data.ftLastWriteTime.dwLowDateTime;
+    }
+    return stamp;
 }
 
 std::string unreadableNotice(const std::string& path, unsigned long error) {
@@ -31,10 +42,14 @@ std::string unreadableNotice(const std::string& path, unsigned long error) {
 
 }  // namespace
 
-SettingsLoad readSettingsFile(const std::wstring& path, RecordTarget& target, unsigned retryMs) {
+SettingsLoad readSettingsFile(const std::wstring& path, unsigned retryMs) {
     SettingsLoad load;
-    unsigned long error = 0;
-    load.state = readRecordFile(path, false, target, kNoLimits, retryMs, &error);
+    load.path = path;
+    load.stamp = stampOf(path);  // before the read: a change after it makes the save look again
+    FileRead read = readRecordFile(path, false, kNoLimits, retryMs);
+    load.state = read.state;
+    load.contents = std::move(read.contents);
+    const unsigned long error = read.error;
     const std::string shownPath = narrow(path);
     switch (load.state) {
     case FileState::Read:
@@ -68,4 +83,63 @@ SettingsLoad readSettingsFile(const std::wstring& path, RecordTarget& target, un
     }
     std::fflush(stdout);
     return load;
+}
+
+namespace {
+std::string notSavedNotice(const std::string& path, unsigned long error) {
+    if (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION)
+        return formatted("The saved connections were not saved: another program is using %s.", path.c_str());
+    if (error == ERROR_ACCESS_DENIED)
+        return formatted("The saved connections were not saved: access to %s was denied.", path.c_str());
+    if (error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL)
+        return formatted("The saved connections were not saved: the disk that holds %s is full.", path.c_str());
+    if (error == ERROR_INVALID_DATA)
+        return formatted("The saved connections were not saved to %s: an entry is too long to be stored.",
+                         path.c_str());
+    char code[16];
+    std::snprintf(code, sizeof code, "%lu", error);
+    return formatted("The saved connections were not saved to %s (system error %s).", path.c_str(), code);
+}
+}  // namespace
+
+std::string writeSettingsFile(const SettingsLoad& load, const Record& window, const AddressBook& book,
+                              unsigned retryMs) {
+    if (load.path.empty() || !load.mayReplace)
+        return std::string();
+    const std::string shownPath = narrow(load.path);
+    // A damaged file seen at the start, and kept beside it then, is still the same file: read again,
+    // it would give what the start read (and one too large for memory takes long to find so).
+    const bool damagedAtLoad = load.state == FileState::Damaged || load.state == FileState::NotRecords;
+    FileRead now;
+    if (damagedAtLoad && stampOf(load.path) == load.stamp) {
+        now.state = FileState::Read;
+        now.contents.entries = load.contents.entries;
+    } else {
+        now = readRecordFile(load.path, false, kNoLimits, retryMs);
+    }
+    bool saved = false;
+    unsigned long error = 0;
+    switch (now.state) {
+    case FileState::Missing:
+        // Gone, or never there: nothing of another copy to keep.
+        saved = saveFile(load.path, &window, book, retryMs, &error);
+        break;
+    case FileState::Read: {
+        const AddressBook merged = mergeBooks(load.contents.entries, book, now.contents.entries);
+        saved = saveFile(load.path, &window, merged, retryMs, &error);
+        break;
+    }
+    case FileState::Unreadable: error = now.error; break;
+    case FileState::NotRecords:
+    case FileState::Damaged:
+        // Damaged since the start: its bytes are nowhere else.
+        std::printf("%s was damaged since the start, not replaced\n", shownPath.c_str());
+        std::fflush(stdout);
+        return formatted("The saved connections were not saved: %s was damaged by another program.", shownPath.c_str());
+    }
+    if (saved)
+        return std::string();
+    std::printf("couldn't save %s error=%lu\n", shownPath.c_str(), error);
+    std::fflush(stdout);
+    return notSavedNotice(shownPath, error);
 }

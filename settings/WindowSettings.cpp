@@ -9,13 +9,24 @@ void putLittleEndian(uint8_t* bytes, int32_t value) { writeLittle32(bytes, stati
 
 int32_t getLittleEndian(const uint8_t* bytes) { return static_cast<int32_t>(readLittle32(bytes)); }
 
-// Moves [low, high] back by how far high lies past `limit`; low stops at 0, narrowing what is wider.
-void pullBack(int32_t& low, int32_t& high, int32_t limit) {
-    if (high <= limit)
-        return;
-    const int64_t moved = static_cast<int64_t>(low) - (static_cast<int64_t>(high) - limit);
-    low = moved < 0 ? 0 : static_cast<int32_t>(moved);
-    high = limit;
+// Moves [low, high] within [first, last], keeping its length (at least `minimum`) where it fits. In
+// 64 bits: stored values may lie anywhere in 32.
+void pullInside(int32_t& low, int32_t& high, int32_t first, int32_t last, int32_t minimum) {
+    if (last < first)
+        return;  // no screen to speak of
+    const int64_t room = static_cast<int64_t>(last) - first;
+    int64_t length = static_cast<int64_t>(high) - low;
+    if (length < minimum)
+        length = minimum < 0 ? 0 : minimum;
+    if (length > room)
+        length = room;
+    int64_t start = low;
+    if (start + length > last)
+        start = last - length;
+    if (start < first)
+        start = first;
+    low = static_cast<int32_t>(start);
+    high = static_cast<int32_t>(start + length);
 }
 }  // namespace
 
@@ -65,8 +76,8 @@ WindowSettings recordToWindow(const Record& record, AddressEntry& current) {
     return window;
 }
 
-Rect32 fitToDesktop(Rect32 stored, const Rect32& desktop) {
-    pullBack(stored.left, stored.right, desktop.right);
-    pullBack(stored.top, stored.bottom, desktop.bottom);
+Rect32 fitToScreen(Rect32 stored, const Rect32& screen, int32_t minWidth, int32_t minHeight) {
+    pullInside(stored.left, stored.right, screen.left, screen.right, minWidth);
+    pullInside(stored.top, stored.bottom, screen.top, screen.bottom, minHeight);
     return stored;
 }

@@ -25,6 +25,7 @@ bool windowToRecord(const WindowSettings& window, const AddressEntry& current, R
 // What a "window" record says; fills the current entry's absent members as recordToEntry does.
 WindowSettings recordToWindow(const Record& record, AddressEntry& current);
 
-// Moves a stored rectangle back inside the desktop over its right and bottom edges, never past 0;
-// one wider or taller than the desktop is narrowed to it.
-Rect32 fitToDesktop(Rect32 stored, const Rect32& desktop);
+// Moves a stored rectangle onto the screen (all monitors), keeping its size but at least the minimum
+// (a rectangle turned inside out, from a damaged file, gets the minimum); one wider or taller than the
+// screen is narrowed to it.
+Rect32 fitToScreen(Rect32 stored, const Rect32& screen, int32_t minWidth = 0, int32_t minHeight = 0);

@@ -136,10 +136,15 @@ void ConnectDialog::loadSettings() {
     const std::wstring root = cacheRoot();
     if (!root.empty())
         removeLeftoverTemporaryFiles(root, kSaveMarginSeconds);
+    // Found once: the save goes where this load looked, also when the application-data folder has
+    // come within reach since (redirected to a server behind a VPN not yet up) and names another.
     const std::wstring path = settingsPath();
     if (!path.empty()) {
+        settings_ = readSettingsFile(path);
         beginFill();
-        settings_ = readSettingsFile(path, *this);
+        addEntries(settings_.contents.entries);
+        for (const Record& window : settings_.contents.windows)
+            recordToWindow(window);
         endFill(true);
     }
     if (settings_.state != FileState::Read && settings_.state != FileState::Damaged) {
@@ -466,7 +471,10 @@ void ConnectDialog::clearAddresses() {
     enableRemove(false);
 }
 
-void ConnectDialog::addFromRecord(const Record& record) { showAppended(addresses.addFromRecord(record)); }
+void ConnectDialog::addEntries(const std::vector<AddressEntry>& entries) {
+    for (const AddressEntry& entry : entries)
+        showAppended(addresses.append(std::make_unique<AddressEntry>(entry)));
+}
 
 void ConnectDialog::resort() {
     if (filling_)
@@ -551,9 +559,11 @@ void ConnectDialog::showEntry(const AddressEntry& entry) {
 void ConnectDialog::recordToWindow(const Record& record) {
     const WindowSettings window = ::recordToWindow(record, currentEntry);
     if (window.bounds) {
-        RECT screen;
-        GetWindowRect(GetDesktopWindow(), &screen);
-        const Rect32 r = fitToDesktop(*window.bounds, Rect32{screen.left, screen.top, screen.right, screen.bottom});
+        // Every monitor: a window the user left on the second one goes back there.
+        const int left = GetSystemMetrics(SM_XVIRTUALSCREEN), top = GetSystemMetrics(SM_YVIRTUALSCREEN);
+        const Rect32 screen{left, top, left + GetSystemMetrics(SM_CXVIRTUALSCREEN),
+                            top + GetSystemMetrics(SM_CYVIRTUALSCREEN)};
+        const Rect32 r = fitToScreen(*window.bounds, screen, minWidth, minHeight);
         SetWindowPos(hwnd, nullptr, r.left, r.top, r.right - r.left, r.bottom - r.top, SWP_NOZORDER);
     }
     for (int column = 0; column < WindowSettings::kColumns; ++column) {
@@ -573,11 +583,14 @@ void ConnectDialog::windowToRecord(Record& record) {
     ::windowToRecord(window, currentEntry, record);
 }
 
-bool ConnectDialog::loadFile(const std::wstring& path, bool addressesOnly, const FileLimits& limits) {
+bool ConnectDialog::importFile(const std::wstring& path) {
+    const std::optional<RecordFileContents> read = loadFile(path, true, kImportLimits);
+    if (!read)
+        return false;
     beginFill();
-    const bool loaded = ::loadFile(path, addressesOnly, *this, limits);
-    endFill(loaded);
-    return loaded;
+    addEntries(read->entries);
+    endFill(true);
+    return true;
 }
 
 void ConnectDialog::beginFill() {
@@ -596,33 +609,27 @@ void ConnectDialog::endFill(bool loaded) {
     InvalidateRect(GetDlgItem(hwnd, kList), nullptr, TRUE);
 }
 
-bool ConnectDialog::saveFile(const std::wstring& path, bool addressesOnly) {
-    if (addressesOnly)
-        return ::saveFile(path, nullptr, addresses);
-    Record window;
-    windowToRecord(window);
-    return ::saveFile(path, &window, addresses);
-}
-
 void ConnectDialog::saveSettings() {
     currentEntry = std::move(*readFields(true));
-    const std::wstring path = settingsPath();
-    // A file that could not be read stays as it is: its saved connections are not lost.
-    if (!path.empty() && settings_.mayReplace)
-        saveFile(path, false);  // a settings file that cannot be written is not worth a message
+    Record window;
+    windowToRecord(window);
+    // Where the start looked; a file that it could not read stays as it is.
+    const std::string notice = writeSettingsFile(settings_, window, addresses);
+    if (!notice.empty())
+        MessageBoxA(hwnd, notice.c_str(), kTitle, MB_OK | MB_ICONWARNING);
 }
 
 void ConnectDialog::exportAddresses() {
     wchar_t file[MAX_PATH];
     const wchar_t* name = chooseFile(hwnd, true, file);
-    if (name && !saveFile(file, true))
+    if (name && !saveFile(file, nullptr, addresses))
         fileError(L"Could not export addresses to %ls!", name);
 }
 
 void ConnectDialog::importAddresses() {
     wchar_t file[MAX_PATH];
     const wchar_t* name = chooseFile(hwnd, false, file);
-    if (name && !loadFile(file, true, kImportLimits))
+    if (name && !importFile(file))
         fileError(L"Could not import addresses from %ls - bad file!", name);
 }
 

@@ -27,7 +27,7 @@ struct ImageListTraits {
 };
 using ImageList = UniqueHandle<ImageListTraits>;
 
-class ConnectDialog : public Dialog, public RecordTarget {
+class ConnectDialog : public Dialog {
 public:
     ConnectDialog() = default;
     ~ConnectDialog() override;
@@ -58,21 +58,20 @@ protected:
     int minWidth = 0, minHeight = 0;
 
 private:
-    // RecordTarget: what a settings or address file holds, as it is read.
-    void addFromRecord(const Record& record) override;
-    void recordToWindow(const Record& record) override;
+    // What a settings or address file held: its entries appended, its window records applied.
+    void addEntries(const std::vector<AddressEntry>& entries);
+    void recordToWindow(const Record& record);
     void windowToRecord(Record& record);
 
     void loadSettings();
     // What the settings load found, told once the window shows.
     void showSettingsNotice();
-    // Resorts the view after a successful read; false when the file cannot be used.
-    bool loadFile(const std::wstring& path, bool addressesOnly, const FileLimits& limits = kNoLimits);
+    // Resorts the view after a successful import; false when the file cannot be used.
+    bool importFile(const std::wstring& path);
     // Around filling the view from a file: one redraw, one deselect and one sort for the whole file
     // instead of one per entry, so that a book of thousands opens at once.
     void beginFill();
     void endFill(bool loaded);
-    bool saveFile(const std::wstring& path, bool addressesOnly);
     // Tools menu: the address book to and from a file chosen in the common file dialogs.
     void exportAddresses();
     void importAddresses();
@@ -126,7 +125,7 @@ private:
     int firstMinWidth_ = 0, firstMinHeight_ = 0;
     unsigned firstDpi_ = 0;
     ImageList sortImages_;
-    SettingsLoad settings_;  // what the start found in the settings file
+    SettingsLoad settings_;  // what the start found in the settings file, and where
     bool filling_ = false;
     std::vector<AddressEntry*> shown_;  // the entries of `addresses` in the view's order
     bool sorting_ = false;              // the selection moves with its entry: nothing to show

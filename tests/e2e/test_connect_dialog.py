@@ -64,8 +64,13 @@ class ConnectDialogTest(TarselCase):
         self.screen = Screen()
 
     def start(self, *args):
-        proc = start_wine(["tarsel.exe"] + list(args), env=self.env)
+        proc = self.ended_at_the_end(start_wine(["tarsel.exe"] + list(args), env=self.env))
         self.screen.wait(CONNECT_CAPTION)
+        return proc
+
+    def ended_at_the_end(self, proc):
+        """A failed test leaves no dialog behind to take the next test's keys."""
+        self.addCleanup(lambda: proc.poll() is None and kill_program(proc))
         return proc
 
     def write_settings(self, *records_):
@@ -293,3 +298,44 @@ class ConnectDialogTest(TarselCase):
         self.assertIn("changes made now will not be saved", notice)
         with open(self.settings_file(), "rb") as f:
             self.assertEqual(saved, f.read())
+
+    def test_two_copies_at_once_keep_what_each_added(self):
+        self.write_settings(addr("10.0.0.1", "one"), addr("10.0.0.2", "two"))
+
+        def connect_windows():
+            found = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "^%s$" % CONNECT_CAPTION],
+                                   capture_output=True, text=True).stdout.split()
+            return found
+
+        def focused():
+            return subprocess.run(["xdotool", "getwindowfocus"], capture_output=True, text=True).stdout.strip()
+
+        first = self.start()
+        [first_window] = connect_windows()
+        self.screen.keys("alt+n", "Tab", "End")  # to the list, its last item: 10.0.0.2
+        self.assertEqual("two", self.screen.wait_text(LOGIN, "two"))
+        self.screen.keys("alt+r")
+        self.screen.fill("c", "10.0.0.4")
+        self.screen.fill("l", "Y")
+        self.screen.keys("alt+s")
+
+        # The second copy starts while the first is open, with the book as the first found it; its
+        # dialog comes on top, and the keys go to it once it is the active one.
+        second = self.ended_at_the_end(start_wine(["tarsel.exe"], env=self.env))
+        wait_for(lambda: len(connect_windows()) == 2 and focused() in connect_windows() and focused() != first_window,
+                 "the second copy's dialog to have the keyboard")
+        self.screen.fill("c", "10.0.0.3")
+        self.screen.fill("l", "X")
+        self.screen.keys("alt+s", "Escape")
+        self.assertEqual(1, finish(second)[0])
+        self.assertEqual([b"one", b"two", b"X"], [field(r, "login") for r in self.settings()[1:]])
+
+        # The first ends last: what it removed goes, what the second added stays.
+        wait_for(lambda: len(connect_windows()) == 1, "the second copy's dialog to close")
+        subprocess.run(["xdotool", "windowfocus", "--sync", first_window])
+        wait_for(lambda: focused() == first_window, "the first copy's dialog to have the keyboard")
+        self.screen.wait(CONNECT_CAPTION)
+        self.screen.keys("Escape")
+        status, out = finish(first)
+        self.assertEqual(1, status, out)
+        self.assertEqual([b"one", b"X", b"Y"], [field(r, "login") for r in self.settings()[1:]])

@@ -1,6 +1,7 @@
 // The record files of the settings and the address book: one record, then whole files, loaded,
 // written and loaded again.
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "settings/RecordFile.h"
@@ -9,50 +10,44 @@
 
 namespace {
 
-class BookTarget : public RecordTarget {
-public:
-    void addFromRecord(const Record& record) override { book.addFromRecord(record); }
-    void recordToWindow(const Record& record) override {
-        window = ::recordToWindow(record, current);
-        sawWindow = true;
-    }
-    AddressBook book;
-    AddressEntry current;
-    WindowSettings window;
-    bool sawWindow = false;
-};
-
 // Loads the bytes as a settings file and writes what was loaded; false when they do not load.
 bool loadAndWrite(const std::vector<uint8_t>& bytes, std::vector<uint8_t>& written, bool* damaged = nullptr) {
-    BookTarget target;
+    RecordFileContents contents;
     MemorySource source(bytes.data(), bytes.size());
-    if (!readRecords(source, false, target, damaged))
+    if (!readRecords(source, false, contents, damaged))
         return false;
     if (!source.atEnd())
         fail("a file that loads was not read to its end");
+    // The window records as a dialog applies them, one after the other.
+    AddressEntry current;
+    WindowSettings settings;
+    for (const Record& record : contents.windows)
+        settings = recordToWindow(record, current);
     Record window;
-    if (target.sawWindow) {
-        if (target.window.bounds) {
-            const Rect32 desktop{0, 0, 1024, 768};
-            const Rect32 fitted = fitToDesktop(*target.window.bounds, desktop);
-            if (fitted.right > desktop.right || fitted.bottom > desktop.bottom)
-                fail("fitted rectangle beyond the desktop");
-            if (target.window.bounds->right > desktop.right && fitted.left < 0)
-                fail("moved rectangle left of the desktop");
+    if (!contents.windows.empty()) {
+        if (settings.bounds) {
+            const Rect32 screen{-1280, -100, 1024, 768};
+            const Rect32 fitted = fitToScreen(*settings.bounds, screen, 300, 200);
+            if (fitted.left < screen.left || fitted.top < screen.top || fitted.right > screen.right ||
+                fitted.bottom > screen.bottom || fitted.right - fitted.left < 300 || fitted.bottom - fitted.top < 200)
+                fail("fitted rectangle not whole on the screen");
         } else {
-            target.window.bounds = Rect32{};
+            settings.bounds = Rect32{};
         }
-        for (auto& width : target.window.columnWidths) {
+        for (auto& width : settings.columnWidths) {
             if (width && (*width < 0 || *width > 0xFFFF))
                 fail("column width beyond 16 bits");
             if (!width)
                 width = 0;
         }
-        if (!windowToRecord(target.window, target.current, window))
+        if (!windowToRecord(settings, current, window))
             fail("a loaded window cannot be written");
     }
+    AddressBook book;
+    for (const AddressEntry& entry : contents.entries)
+        book.append(std::make_unique<AddressEntry>(entry));
     MemorySink sink;
-    if (!writeRecords(sink, target.sawWindow ? &window : nullptr, target.book))
+    if (!writeRecords(sink, contents.windows.empty() ? nullptr : &window, book))
         fail("a loaded book cannot be written");
     written = sink.bytes;
     return true;

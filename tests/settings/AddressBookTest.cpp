@@ -145,4 +145,55 @@ TEST(AddressBookList, SortComparisons) {
     EXPECT_EQ(book.sortKey(&lower), nullptr);
 }
 
+// The settings file's save when another copy of the program saved it since this one loaded it.
+// Entries by address; "b*" is b with another note, "b'" with its password kept.
+TEST(AddressBookMerge, ThreeWay) {
+    auto entry = [](const std::string& name) {
+        const std::string address = name.substr(0, 1);
+        if (name.size() > 1 && name[1] == '\'')
+            return makeEntry(address, "admin", std::string("pw"), true, std::string(""));
+        return makeEntry(address, "admin", none, false, std::string(name.size() > 1 ? "changed" : ""));
+    };
+    auto list = [&](std::initializer_list<const char*> names) {
+        std::vector<AddressEntry> entries;
+        for (const char* name : names)
+            entries.push_back(entry(name));
+        return entries;
+    };
+    const struct {
+        const char* name;
+        std::vector<AddressEntry> base, ours, theirs;
+        const char* merged;
+    } cases[] = {
+        {"file unchanged: ours, in its order", list({"a", "b"}), list({"c", "b*", "a"}), list({"a", "b"}), "c b* a"},
+        {"added on both sides", list({"a", "b"}), list({"a", "b", "x"}), list({"a", "b", "y"}), "a b y x"},
+        {"the same entry added on both sides: once", list({"a"}), list({"a", "x"}), list({"a", "x"}), "a x"},
+        {"removed here while the other added", list({"a", "b"}), list({"a", "y"}), list({"a", "b", "x"}), "a x y"},
+        {"removed there while this one added", list({"a", "b"}), list({"a", "b", "y"}), list({"a"}), "a y"},
+        {"removed on both sides", list({"a", "b"}), list({"a"}), list({"a"}), "a"},
+        {"the same entry changed on both sides: both kept", list({"a", "b"}), list({"a", "b*"}), list({"b'", "a"}),
+         "b' a b*"},
+        {"changed here, untouched there", list({"a", "b"}), list({"a", "b*"}), list({"b", "a", "x"}), "a x b*"},
+        {"a duplicate removed once", list({"a", "a"}), list({"a"}), list({"a", "a", "x"}), "a x"},
+        {"nothing loaded, a file there now", list({}), list({"y"}), list({"x"}), "x y"},
+    };
+    auto names = [](const AddressBook& book) {
+        std::string text;
+        for (size_t i = 0; i < book.size(); ++i) {
+            const AddressEntry& e = *book.at(i);
+            text += (i ? " " : "") + *e.address + (e.keepPassword ? "'" : e.note == "changed" ? "*" : "");
+        }
+        return text;
+    };
+    for (const auto& c : cases) {
+        AddressBook ours;
+        for (const AddressEntry& e : c.ours)
+            ours.append(std::make_unique<AddressEntry>(e));
+        ours.sortColumn = 2;
+        const AddressBook merged = mergeBooks(c.base, ours, c.theirs);
+        EXPECT_EQ(names(merged), c.merged) << c.name;
+        EXPECT_EQ(merged.sortColumn, 2) << c.name;  // the window's state is this dialog's
+    }
+}
+
 }  // namespace

@@ -18,22 +18,17 @@
 
 namespace {
 
-// What a dialog would do with the records of a file, and the order they came in.
-class BookTarget : public RecordTarget {
-public:
-    void addFromRecord(const Record& record) override {
-        book.addFromRecord(record);
-        seen.push_back("addr " + record.getStringCopy("host"));
-    }
-    void recordToWindow(const Record& record) override {
-        window = ::recordToWindow(record, current);
-        seen.push_back("window");
-    }
-    AddressBook book;
-    AddressEntry current;
-    std::optional<WindowSettings> window;
-    std::vector<std::string> seen;
-};
+const auto none = std::nullopt;
+
+// What a file held, in one line: its window records, then the hosts of its entries.
+std::string seen(const RecordFileContents& contents) {
+    std::string text;
+    for (size_t i = 0; i < contents.windows.size(); ++i)
+        text += "window ";
+    for (const AddressEntry& entry : contents.entries)
+        text += "addr " + entry.address.value_or("<none>") + " ";
+    return text;
+}
 
 std::string text(const std::optional<Rect32>& rect) {
     return rect ? std::to_string(rect->left) + "," + std::to_string(rect->top) + "," + std::to_string(rect->right) +
@@ -116,22 +111,28 @@ TEST(WindowRecord, ReadWithDefaults) {
     }
 }
 
-TEST(WindowRecord, FitToDesktop) {
-    const Rect32 desktop{0, 0, 1024, 768};
+TEST(WindowRecord, FitToScreen) {
+    const Rect32 screen{0, 0, 1024, 768}, twoScreens{-1280, -200, 1024, 768};
     const struct {
-        Rect32 stored, fitted;
+        Rect32 stored;
+        const Rect32& screen;
+        Rect32 fitted;
     } cases[] = {
-        {{1000, 10, 1300, 300}, {724, 10, 1024, 300}},              // moved back, width kept
-        {{100, 10, 1300, 300}, {0, 10, 1024, 300}},                 // wider: left at 0, narrowed
-        {{10, 700, 300, 900}, {10, 568, 300, 768}},                 // bottom edge
-        {{10, 10, 300, 2000}, {10, 0, 300, 768}},                   // taller
-        {{-50, -20, 200, 100}, {-50, -20, 200, 100}},               // left of and above the origin: stays
-        {{-50, 10, 1100, 300}, {0, 10, 1024, 300}},                 // wider from the left: at 0
-        {{20, 30, 1024, 768}, {20, 30, 1024, 768}},                 // exactly fits
-        {{INT_MIN, INT_MIN, INT_MAX, INT_MAX}, {0, 0, 1024, 768}},  // no overflow
+        {{1000, 10, 1300, 300}, screen, {724, 10, 1024, 300}},                         // moved back, width kept
+        {{100, 10, 1300, 300}, screen, {0, 10, 1024, 300}},                            // wider: narrowed
+        {{10, 700, 300, 900}, screen, {10, 568, 300, 768}},                            // bottom edge
+        {{10, 10, 300, 2000}, screen, {10, 0, 300, 768}},                              // taller
+        {{-50, -20, 200, 100}, screen, {0, 0, 250, 120}},                              // left and above
+        {{-50, 10, 1100, 300}, screen, {0, 10, 1024, 300}},                            // wider from the left
+        {{20, 30, 1024, 768}, screen, {20, 30, 1024, 768}},                            // exactly fits
+        {{-1000, -150, -400, 300}, twoScreens, {-1000, -150, -400, 300}},              // on the other monitor
+        {{INT_MIN, INT_MIN, INT_MAX, INT_MAX}, screen, {0, 0, 1024, 768}},             // no overflow
+        {{INT_MIN, INT_MIN, INT_MIN + 300, INT_MIN + 200}, screen, {0, 0, 300, 200}},  // far away, size kept
+        {{INT_MAX - 10, 50, INT_MIN, 40}, screen, {824, 50, 1024, 150}},               // inside out: the minimum
+        {{500, 500, 510, 505}, screen, {500, 500, 700, 600}},                          // raised to the minimum
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(text(fitToDesktop(c.stored, desktop)), text(c.fitted)) << text(c.stored);
+        EXPECT_EQ(text(fitToScreen(c.stored, c.screen, 200, 100)), text(c.fitted)) << text(c.stored);
     }
 }
 
@@ -143,57 +144,44 @@ TEST(ReadRecords, FileLevelCases) {
     const std::vector<uint8_t> magic = hexBytes("0F 10 C0 BE");
     const std::vector<uint8_t> window =
         fieldBytes("type", "window") + fieldBytes("list-sort", "\x01\0\0\0") + hexBytes("00 00");
-    using Seen = std::vector<std::string>;
     const struct {
         const char* name;
         std::vector<uint8_t> bytes;
         bool addressesOnly;
         bool loads;
-        Seen seen;
+        const char* seen;
     } cases[] = {
-        {"magic only", magic, false, true, {}},
-        {"empty file", {}, false, false, {}},
-        {"three bytes", hexBytes("0F 10 C0"), false, false, {}},
-        {"other bytes", hexBytes("BE C0 10 0F") + addrRecord("a"), false, false, {}},
-        {"settings file",
-         magic + window + addrRecord("a") + addrRecord("b"),
-         false,
-         true,
-         {"window", "addr a", "addr b"}},
-        {"as address file", magic + window + addrRecord("a"), true, true, {"addr a"}},
+        {"magic only", magic, false, true, ""},
+        {"empty file", {}, false, false, ""},
+        {"three bytes", hexBytes("0F 10 C0"), false, false, ""},
+        {"other bytes", hexBytes("BE C0 10 0F") + addrRecord("a"), false, false, ""},
+        {"settings file", magic + window + addrRecord("a") + addrRecord("b"), false, true, "window addr a addr b "},
+        {"as address file", magic + window + addrRecord("a"), true, true, "addr a "},
         {"addr first, window second",
          magic + fieldBytes("type", "addr") + fieldBytes("type", "window") + fieldBytes("host", "h") +
              hexBytes("00 00"),
-         false,
-         true,
-         {"addr h"}},
+         false, true, "addr h "},
         {"other and missing types passed over",
          magic + fieldBytes("type", "ADDR") + hexBytes("00 00") + fieldBytes("host", "x") + hexBytes("00 00") +
              fieldBytes("type", "addr and more text") + hexBytes("00 00") + addrRecord("c"),
-         false,
-         true,
-         {"addr c"}},
+         false, true, "addr c "},
         {"damaged field skipped, rest loads",
          magic + fieldBytes("type", "addr") + hexBytes("03 00 07 61 62") + fieldBytes("host", "d") + hexBytes("00 00") +
              addrRecord("e"),
-         false,
-         true,
-         {"addr d", "addr e"}},
+         false, true, "addr d addr e "},
         {"cut record still used",
          magic + addrRecord("f") + fieldBytes("type", "addr") + fieldBytes("host", "g") +
              hexBytes("09 00 04 6E 6F 74 65"),
-         false,
-         true,
-         {"addr f", "addr g"}},
-        {"empty records between", magic + hexBytes("00 00 00 00") + addrRecord("h"), false, true, {"addr h"}},
+         false, true, "addr f addr g "},
+        {"empty records between", magic + hexBytes("00 00 00 00") + addrRecord("h"), false, true, "addr h "},
     };
     for (const auto& c : cases) {
-        BookTarget target;
+        RecordFileContents contents;
         MemorySource source(c.bytes.data(), c.bytes.size());
         testing::internal::CaptureStdout();
-        EXPECT_EQ(readRecords(source, c.addressesOnly, target), c.loads) << c.name;
+        EXPECT_EQ(readRecords(source, c.addressesOnly, contents), c.loads) << c.name;
         testing::internal::GetCapturedStdout();
-        EXPECT_EQ(target.seen, c.seen) << c.name;
+        EXPECT_EQ(seen(contents), c.seen) << c.name;
     }
 }
 
@@ -251,30 +239,33 @@ TEST_F(RecordFiles, SettingsRoundTrip) {
     EXPECT_EQ(std::vector<uint8_t>(onDisk.begin(), onDisk.end()), expected.bytes);
     EXPECT_EQ(listFolder(folder), std::vector<std::string>{"tarsel.cfg"});
 
-    BookTarget target;
-    ASSERT_TRUE(loadFile(widen(path.c_str()), false, target));
-    ASSERT_TRUE(target.window);
-    EXPECT_EQ(describe(target.current), describe(makeEntry("r1", "ops", "pw", true, "n")));
-    ASSERT_EQ(target.book.size(), 3u);
-    EXPECT_EQ(describe(*target.book.at(1)), describe(makeEntry("core", "Ops", "", false, "")));
+    const std::optional<RecordFileContents> read = loadFile(widen(path.c_str()), false);
+    ASSERT_TRUE(read);
+    ASSERT_EQ(read->windows.size(), 1u);
+    AddressEntry current;
+    const WindowSettings settings = recordToWindow(read->windows[0], current);
+    EXPECT_EQ(describe(current), describe(makeEntry("r1", "ops", "pw", true, "n")));
+    ASSERT_EQ(read->entries.size(), 3u);
+    EXPECT_EQ(describe(read->entries[1]), describe(makeEntry("core", "Ops", "", false, "")));
     // What was read, written again, is the same file byte for byte.
     Record again;
-    ASSERT_TRUE(windowToRecord(*target.window, target.current, again));
-    ASSERT_TRUE(saveFile(widen(path.c_str()), &again, target.book));
+    ASSERT_TRUE(windowToRecord(settings, current, again));
+    AddressBook readBook;
+    for (const AddressEntry& entry : read->entries)
+        readBook.append(std::make_unique<AddressEntry>(entry));
+    ASSERT_TRUE(saveFile(widen(path.c_str()), &again, readBook));
     EXPECT_EQ(readFile(path), onDisk);
 }
 
 // What a file holds is judged by readRecords (ReadRecords.FileLevelCases); here only a path that
 // cannot be read.
 TEST_F(RecordFiles, NothingToReadFails) {
-    BookTarget target;
-    EXPECT_FALSE(loadFile(widen((folder + "\\missing.tsl").c_str()), true, target));
-    EXPECT_FALSE(loadFile(widen(folder.c_str()), true, target));
-    EXPECT_TRUE(target.seen.empty());
+    EXPECT_FALSE(loadFile(widen((folder + "\\missing.tsl").c_str()), true));
+    EXPECT_FALSE(loadFile(widen(folder.c_str()), true));
 }
 
 // An address file to import is taken whole or not at all: one too large, or with too many entries,
-// leaves the target as it was.
+// gives nothing.
 TEST_F(RecordFiles, ImportLimits) {
     const std::string entry("\x09\x00\x04typeaddr\x00\x00", 13), magic("\x0F\x10\xC0\xBE", 4);
     const size_t largest = (1 << 20) - magic.size() - entry.size();  // then empty records to fill it
@@ -286,10 +277,8 @@ TEST_F(RecordFiles, ImportLimits) {
         for (size_t i = 0; i < c.entries; ++i)
             bytes += entry;
         writeFile(path, bytes + std::string(c.padding, '\0'));
-        BookTarget target;
-        EXPECT_EQ(loadFile(widen(path.c_str()), true, target, kImportLimits), c.added > 0)
-            << c.entries << " " << c.padding;
-        EXPECT_EQ(target.book.size(), c.added);
+        const std::optional<RecordFileContents> read = loadFile(widen(path.c_str()), true, kImportLimits);
+        EXPECT_EQ(read ? read->entries.size() : 0, c.added) << c.entries << " " << c.padding;
     }
 }
 
@@ -376,19 +365,18 @@ TEST_F(RecordFiles, UnreadableOrDamagedSettingsAreKept) {
                     CloseHandle(std::exchange(held, INVALID_HANDLE_VALUE));
                 });
         }
-        BookTarget target;
         testing::internal::CaptureStdout();
         // A holder that lets go is waited for as long as a busy machine may need; one that never does
         // is given up on after the program's own retry.
         const SettingsLoad load =
-            readSettingsFile(widen(path.c_str()), target, holder.joinable() ? kWaitBoundMs : kSharingRetryMs);
+            readSettingsFile(widen(path.c_str()), holder.joinable() ? kWaitBoundMs : kSharingRetryMs);
         const std::string printed = testing::internal::GetCapturedStdout();
         if (holder.joinable())
             holder.join();
         else if (held != INVALID_HANDLE_VALUE)
             CloseHandle(held);
         EXPECT_EQ(load.state, c.state);
-        EXPECT_EQ(target.book.size(), c.entries);
+        EXPECT_EQ(load.contents.entries.size(), c.entries);
         EXPECT_EQ(load.mayReplace, c.mayReplace);
         EXPECT_EQ(readFile(path), c.bytes);
         EXPECT_EQ(readFile(copy), c.copied ? c.bytes : "an older copy");
@@ -401,14 +389,100 @@ TEST_F(RecordFiles, UnreadableOrDamagedSettingsAreKept) {
     // The copy cannot be made: then the damaged file may not be replaced either.
     ASSERT_TRUE(DeleteFileA(copy.c_str()));
     ASSERT_TRUE(CreateDirectoryA(copy.c_str(), nullptr));
-    BookTarget target;
     testing::internal::CaptureStdout();
-    const SettingsLoad load = readSettingsFile(widen(path.c_str()), target);
+    const SettingsLoad load = readSettingsFile(widen(path.c_str()));
     testing::internal::GetCapturedStdout();
     EXPECT_EQ(load.state, FileState::Damaged);
     EXPECT_FALSE(load.mayReplace);
     EXPECT_NE(load.notice.find("will not be saved"), std::string::npos) << load.notice;
     RemoveDirectoryA(copy.c_str());
+}
+
+// The save goes where the load looked. A file that appeared there since (a share back in reach,
+// another copy's save) is merged with; the window record is this dialog's. (The merge itself is
+// AddressBookMerge's; two copies at once are the end-to-end test's.)
+TEST_F(RecordFiles, SaveMergesWithAFileThatAppearedSinceTheLoad) {
+    auto book = [](std::initializer_list<const char*> hosts) {
+        AddressBook b;
+        for (const char* host : hosts)
+            b.append(std::make_unique<AddressEntry>(makeEntry(host, "admin", none, false, "")));
+        return b;
+    };
+    Record theirWindow, ourWindow;
+    windowToRecord(sampleWindow(), makeEntry("theirs", "admin", none, false, ""), theirWindow);
+    windowToRecord(sampleWindow(), makeEntry("ours", "admin", none, false, ""), ourWindow);
+    const struct {
+        const char* at;  // the settings file, under the folder
+        bool between;    // another copy saves {a, x} between load and save
+        const char* saved;
+    } cases[] = {
+        {"tarsel.cfg", true, "ours: addr a addr x addr y "},
+        {"later\\tarsel.cfg", true, "ours: addr a addr x addr y "},  // no folder at the load
+        {"tarsel.cfg", false, "ours: addr y "},
+    };
+    for (const auto& c : cases) {
+        const std::string at = folder + "\\" + c.at;
+        DeleteFileA(at.c_str());
+        RemoveDirectoryA((folder + "\\later").c_str());
+        const SettingsLoad load = readSettingsFile(widen(at.c_str()));
+        if (c.between) {
+            CreateDirectoryA((folder + "\\later").c_str(), nullptr);
+            ASSERT_TRUE(saveFile(widen(at.c_str()), &theirWindow, book({"a", "x"})));
+        }
+        EXPECT_EQ(writeSettingsFile(load, ourWindow, book({"y"})), "") << c.at;
+        const std::optional<RecordFileContents> saved = loadFile(widen(at.c_str()), false);
+        ASSERT_TRUE(saved && saved->windows.size() == 1) << c.at;
+        EXPECT_EQ(asText(saved->windows[0], "host") + ": " + seen(*saved).substr(7), c.saved) << c.at;
+    }
+}
+
+// A settings file that another program holds at the save: waited for about a second, then left as it
+// was, and the user is told why. A holder that shares reading (another copy reading its settings) lets
+// the file be read but not replaced; one that shares nothing, neither.
+TEST_F(RecordFiles, SaveToAHeldFile) {
+    const DWORD kHeldThroughout = INFINITE;
+    AddressBook before, after;
+    fillBook(before);
+    fillBook(after);
+    after.append(std::make_unique<AddressEntry>(makeEntry("added", "admin", none, false, "")));
+    Record window;
+    windowToRecord(sampleWindow(), AddressEntry(), window);
+    const struct {
+        const char* name;
+        DWORD sharing, heldMs;
+        bool saved;
+    } cases[] = {
+        {"reading shared, let go within the wait", FILE_SHARE_READ, 300, true},
+        {"reading shared, held throughout", FILE_SHARE_READ, kHeldThroughout, false},
+        {"nothing shared, let go within the wait", 0, 300, true},
+        {"nothing shared, held throughout", 0, kHeldThroughout, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(saveFile(widen(path.c_str()), &window, before));
+        const std::string old = readFile(path);
+        const SettingsLoad load = readSettingsFile(widen(path.c_str()));
+        HANDLE held = CreateFileA(path.c_str(), GENERIC_READ, c.sharing, nullptr, OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(held, INVALID_HANDLE_VALUE);
+        std::thread holder;
+        if (c.heldMs != kHeldThroughout)
+            holder = std::thread([&held, &c] {
+                Sleep(c.heldMs);
+                CloseHandle(std::exchange(held, INVALID_HANDLE_VALUE));
+            });
+        testing::internal::CaptureStdout();
+        const std::string notice =
+            writeSettingsFile(load, window, after, holder.joinable() ? kWaitBoundMs : kSharingRetryMs);
+        testing::internal::GetCapturedStdout();
+        if (holder.joinable())
+            holder.join();
+        else
+            CloseHandle(held);
+        EXPECT_EQ(readFile(path) == old, !c.saved);
+        EXPECT_EQ(notice,
+                  c.saved ? "" : "The saved connections were not saved: another program is using " + path + ".");
+        EXPECT_EQ(listFolder(folder), std::vector<std::string>{"tarsel.cfg"});
+    }
 }
 
 using SettingsFile = CacheTest;
