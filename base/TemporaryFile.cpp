@@ -53,7 +53,7 @@ TemporaryFile::~TemporaryFile() {
         DeleteFileW(name);
 }
 
-bool TemporaryFile::replace(const std::wstring& target, bool flush) {
+bool TemporaryFile::replace(const std::wstring& target, bool flush, DWORD heldMs) {
     if (!file)
         return false;
     const bool flushed = !flush || FlushFileBuffers(file.get());
@@ -61,7 +61,7 @@ bool TemporaryFile::replace(const std::wstring& target, bool flush) {
     const DWORD how = MOVEFILE_REPLACE_EXISTING | (flush ? MOVEFILE_WRITE_THROUGH : 0);
     // Closed, it may be opened at once by another program that keeps it from being renamed.
     replaced = flushed && closed &&
-               retryWhileHeld([&] { return MoveFileExW(name, target.c_str(), how) != 0; }, target.c_str());
+               retryWhileHeld([&] { return MoveFileExW(name, target.c_str(), how) != 0; }, target.c_str(), heldMs);
     return replaced;
 }
 

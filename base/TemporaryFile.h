@@ -7,6 +7,7 @@
 #include <string>
 
 #include "base/Handles.h"
+#include "base/HeldFile.h"
 
 // A temporary file "TSL????.tmp" in `folder`, opened for writing without sharing (so that another
 // copy of the program sweeping the folder cannot delete it while it is written), and deleted on
@@ -27,7 +28,8 @@ public:
     // target in use (a loaded library) is refused only once the wait is over: delete such a target
     // first, where refusal must be quick. Without `flush` the bytes reach the disk when the system gets to them:
     // for a file whose contents are checked again before use, where a flush would only cost time.
-    bool replace(const std::wstring& target, bool flush = true);
+    // `heldMs` bounds the wait for a target that another program holds.
+    bool replace(const std::wstring& target, bool flush = true, DWORD heldMs = kHeldFileWaitMs);
 
 private:
     wchar_t name[MAX_PATH] = L"";

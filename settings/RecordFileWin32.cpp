@@ -192,14 +192,14 @@ DWORD lastFailure() {
 
 // One attempt: the whole file written beside the target and moved over it. The system's reason when
 // it failed, ERROR_SUCCESS when it did not.
-DWORD writeAndReplace(const std::wstring& path, const Record* window, const AddressBook& book) {
+DWORD writeAndReplace(const std::wstring& path, const Record* window, const AddressBook& book, unsigned heldMs) {
     TemporaryFile temporary(folderOf(path));
     if (!temporary.opened())
         return lastFailure();
     FileSink sink(temporary.handle());
     if (!writeRecords(sink, window, book))
         return sink.ok() ? ERROR_INVALID_DATA : lastFailure();  // an entry too long to encode, or the disk
-    return temporary.replace(path) ? ERROR_SUCCESS : lastFailure();
+    return temporary.replace(path, true, heldMs) ? ERROR_SUCCESS : lastFailure();
 }
 }  // namespace
 
@@ -211,7 +211,7 @@ bool saveFile(const std::wstring& path, const Record* window, const AddressBook&
     if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_READONLY)) {
         const DWORD start = GetTickCount();
         for (;;) {
-            reason = writeAndReplace(path, window, book);
+            reason = writeAndReplace(path, window, book, retryMs);
             // A file held open without delete sharing cannot be replaced: the system refuses the
             // move, as a sharing violation or as access denied. Each attempt writes afresh, since a
             // failed move takes its temporary file with it.
