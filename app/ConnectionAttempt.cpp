@@ -6,11 +6,11 @@
 #include <cstring>
 
 #include "base/Exception.h"
-#include "base/MessagePump.h"
 #include "app/CommandLine.h"
 #include "app/PortText.h"
 #include "plugins/StaleVersions.h"
 #include "plugins/DllLoader.h"
+#include "ui/DelayedShow.h"
 #include "ui/OwnLook.h"
 #include "ui/ProgressBar.h"
 

@@ -12,7 +12,7 @@ HWND currentModeless = nullptr;
 
 namespace {
 bool stopRequested = false;
-DelayedShow* pendingShow = nullptr;
+PumpAlarm* pendingAlarm = nullptr;
 
 void handle(MSG& msg) {
     if (!currentModeless || !IsDialogMessageA(currentModeless, &msg)) {
@@ -28,40 +28,40 @@ void handle(MSG& msg) {
 
 void requestStop() { stopRequested = true; }
 
-DelayedShow::DelayedShow(DWORD delayMs, std::function<void()> show)
-    : show_(std::move(show)), dueTick_(GetTickCount() + delayMs) {
-    pendingShow = this;
+PumpAlarm::PumpAlarm(DWORD delayMs, std::function<void()> call)
+    : call_(std::move(call)), dueTick_(GetTickCount() + delayMs) {
+    pendingAlarm = this;
 }
 
-DelayedShow::~DelayedShow() { withdraw(); }
+PumpAlarm::~PumpAlarm() { withdraw(); }
 
-void DelayedShow::withdraw() {
-    if (pendingShow == this)
-        pendingShow = nullptr;
+void PumpAlarm::withdraw() {
+    if (pendingAlarm == this)
+        pendingAlarm = nullptr;
 }
 
-void DelayedShow::now() {
-    if (pendingShow != this)
+void PumpAlarm::now() {
+    if (pendingAlarm != this)
         return;
-    pendingShow = nullptr;
-    show_();
+    pendingAlarm = nullptr;
+    call_();
 }
 
-DWORD DelayedShow::untilDue() {
-    if (!pendingShow)
+DWORD PumpAlarm::untilDue() {
+    if (!pendingAlarm)
         return INFINITE;
     // Signed, so that the tick counter's wrap-around does not matter.
-    const LONG left = static_cast<LONG>(pendingShow->dueTick_ - GetTickCount());
+    const LONG left = static_cast<LONG>(pendingAlarm->dueTick_ - GetTickCount());
     return left > 0 ? static_cast<DWORD>(left) : 0;
 }
 
-void DelayedShow::showIfDue() {
-    if (pendingShow && untilDue() == 0)
-        pendingShow->now();
+void PumpAlarm::callIfDue() {
+    if (pendingAlarm && untilDue() == 0)
+        pendingAlarm->now();
 }
 
 void pollMessages() {
-    DelayedShow::showIfDue();
+    PumpAlarm::callIfDue();
     MSG msg;
     for (int handled = 0; handled < 10 && PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE); ++handled)
         handle(msg);
@@ -72,8 +72,8 @@ bool pumpUntilSignalled(HANDLE object, DWORD timeoutMs) { return pumpUntilAnySig
 bool pumpUntilAnySignalled(const HANDLE* objects, DWORD count, DWORD timeoutMs) {
     // MWMO_INPUTAVAILABLE: messages left over from a flood (more than 10) end the wait at once too,
     // not only those that arrive from now on.
-    DelayedShow::showIfDue();
-    const DWORD wait = std::min(timeoutMs, DelayedShow::untilDue());
+    PumpAlarm::callIfDue();
+    const DWORD wait = std::min(timeoutMs, PumpAlarm::untilDue());
     const DWORD woken = MsgWaitForMultipleObjectsEx(count, objects, wait, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
     if (woken < WAIT_OBJECT_0 + count)
         return true;
@@ -83,10 +83,10 @@ bool pumpUntilAnySignalled(const HANDLE* objects, DWORD count, DWORD timeoutMs) 
 
 bool waitForMessage(MSG& msg, UINT messageId) {
     for (;;) {
-        // GetMessageA would sleep through the moment a pending window is due.
-        while (DelayedShow::untilDue() != INFINITE && !PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE)) {
-            MsgWaitForMultipleObjectsEx(0, nullptr, DelayedShow::untilDue(), QS_ALLINPUT, MWMO_INPUTAVAILABLE);
-            DelayedShow::showIfDue();
+        // GetMessageA would sleep through the moment an alarm is due.
+        while (PumpAlarm::untilDue() != INFINITE && !PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE)) {
+            MsgWaitForMultipleObjectsEx(0, nullptr, PumpAlarm::untilDue(), QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+            PumpAlarm::callIfDue();
         }
         const BOOL got = GetMessageA(&msg, nullptr, 0, 0);
         if (got == 0)

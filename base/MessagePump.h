@@ -16,32 +16,32 @@ extern HWND currentModeless;
 // cannot unwind through the system's frames.
 void requestStop();
 
-// A window that appears only once the steps behind it have taken `delayMs`, so that steps which are
-// all quick never flash it up. The pumps below show it from their waits when the moment comes; `now`
-// shows it at once. One is pending at a time, the newest; destroying it withdraws it. `show` runs on
-// this thread, outside any window procedure, and what it throws leaves the pump that called it.
-class DelayedShow {
+// A call that the pumps below make from their waits once `delayMs` have passed, so that a caller
+// waiting on the network is woken at its time. `now` makes it at once. One is pending at a time, the
+// newest; destroying it withdraws it. The call runs on this thread, outside any window procedure,
+// and what it throws leaves the pump that made it.
+class PumpAlarm {
 public:
-    DelayedShow(DWORD delayMs, std::function<void()> show);
-    ~DelayedShow();
-    DelayedShow(const DelayedShow&) = delete;
-    DelayedShow& operator=(const DelayedShow&) = delete;
+    PumpAlarm(DWORD delayMs, std::function<void()> call);
+    ~PumpAlarm();
+    PumpAlarm(const PumpAlarm&) = delete;
+    PumpAlarm& operator=(const PumpAlarm&) = delete;
 
-    // Unless shown or withdrawn already.
+    // Unless made or withdrawn already.
     void now();
     void withdraw();
     // Milliseconds until it is due: 0 once due, INFINITE when none is pending.
     static DWORD untilDue();
-    static void showIfDue();
+    static void callIfDue();
 
 private:
-    std::function<void()> show_;
+    std::function<void()> call_;
     DWORD dueTick_;
 };
 
 // Handles the queued window messages, at most 10, and returns without waiting.
 void pollMessages();
-// Sleeps until `object` is signalled, a window message is queued, a delayed window is due or
+// Sleeps until `object` is signalled, a window message is queued, an alarm is due or
 // `timeoutMs` has passed: a network wait that costs nothing while nothing happens. True when
 // `object` is signalled; otherwise the queued messages have been handled as pollMessages does (at
 // most 10).

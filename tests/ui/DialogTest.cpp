@@ -13,6 +13,7 @@
 #include "base/Handles.h"
 #include "base/MessagePump.h"
 #include "tests/ui/AddressList.h"
+#include "ui/DelayedShow.h"
 #include "ui/Dialog.h"
 #include "ui/resource.h"
 
