@@ -41,7 +41,9 @@ protected:
     // Sees every message after initialisation; overrides pass what they leave to this version.
     virtual bool handleMessage(UINT message, WPARAM wParam, LPARAM lParam);
 
-    // Control primitives; `list` is the list-view control's ID.
+public:
+    // Control primitives; `list` is the list-view control's ID. Public for the helpers that own a
+    // control of a dialog.
     void insertColumn(int list, int index, const char* title, int width);
     void insertItem(int list, int index, const char* text, void* entry);
     void setCell(int list, int item, int column, const char* text, void* entry);
@@ -57,6 +59,7 @@ protected:
     void growControl(HDWP& positions, int control, int dx, int dy);
     void moveControl(HDWP& positions, int control, int dx, int dy);
 
+protected:
     // destroy() without raising a kept error, for destructors.
     bool destroyWindow();
     // The DPI the window is drawn at: its monitor's where the system tells each window its own,
