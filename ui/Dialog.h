@@ -41,7 +41,9 @@ protected:
     // Sees every message after initialisation; overrides pass what they leave to this version.
     virtual bool handleMessage(UINT message, WPARAM wParam, LPARAM lParam);
 
-    // Control primitives; `list` is the list-view control's ID.
+public:
+    // Control primitives; `list` is the list-view control's ID. Public for the helpers that own a
+    // control of a dialog.
     void insertColumn(int list, int index, const char* title, int width);
     void insertItem(int list, int index, const char* text, void* entry);
     void setCell(int list, int item, int column, const char* text, void* entry);
@@ -56,15 +58,16 @@ protected:
     // Both add to a deferred positioning the caller began with BeginDeferWindowPos.
     void growControl(HDWP& positions, int control, int dx, int dy);
     void moveControl(HDWP& positions, int control, int dx, int dy);
+    // `pixels` at 96 DPI, grown as the dialog's font has grown from its size at 96 DPI: the dialog
+    // follows its font, which may grow less than the DPI.
+    int scaleWithFont(int pixels) const;
 
+protected:
     // destroy() without raising a kept error, for destructors.
     bool destroyWindow();
     // The DPI the window is drawn at: its monitor's where the system tells each window its own,
     // else the system's.
     unsigned windowDpi() const;
-    // `pixels` at 96 DPI, grown as the dialog's font has grown from its size at 96 DPI: the dialog
-    // follows its font, which may grow less than the DPI.
-    int scaleWithFont(int pixels) const;
 
 private:
     LRESULT sendTo(int control, UINT message, WPARAM wParam, LPARAM lParam);
