@@ -52,8 +52,10 @@ private:
 };
 
 // How many plugins download at once: each needs its own connection, since HTTP/1.0 asks one
-// thing per connection, and on a slow link their round trips then overlap.
-constexpr unsigned kParallelDownloads = 4;
+// thing per connection, and on a slow link their round trips then overlap. A real installation's
+// twelve all at once, so that no new connection's round trips leave a long link idle near the end;
+// a router that turns some away gets the rest one at a time.
+constexpr unsigned kParallelDownloads = 12;
 
 // Renews the stamps of the current entries and downloads the others into `folder`, up to
 // kParallelDownloads at once: in list order or, when there are more, each large one beside small
