@@ -61,14 +61,16 @@ void runAttempt(ConnectionValues& values) {
     });
 
     // With every plugin current nothing is shown for the downloads. Otherwise the window opens once
-    // their first connections are under way, so that their round trips pass while it is made.
+    // their first connections are under way, so that their round trips pass while it is made; it
+    // opens on the downloading step, whose clock starts before the first byte.
     const uint32_t pending = loader.pendingBytes();
-    loader.download(address, values.port, &progress, [&] {
-        if (!pending)
-            return;
-        showProgress.now();
+    if (pending) {
         progress.showDownloading(values.host);
         progress.total = pending;
+    }
+    loader.download(address, values.port, &progress, [&] {
+        if (pending)
+            showProgress.now();
     });
 
     progress.showStarting();

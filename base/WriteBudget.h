@@ -14,6 +14,8 @@ public:
         used_ += bytes;
         return true;
     }
+    // Bytes of a file that has gone again, for a writer that starts it anew.
+    void giveBack(uint64_t bytes) { used_ -= bytes < used_ ? bytes : used_; }
     uint64_t limit() const { return limit_; }
 
 private:

@@ -9,8 +9,9 @@ runs outside Wine, like a real link.
   connections share in turn.
 
 usage: slow_link.py PORT_FILE   (writes "LINK_PORT CONTROL_PORT" there once listening)
-On the control port, a line "upstream PORT" names the router's port on 127.0.0.1; the reply is "ok".
-Stops by itself after 15 minutes.
+On the control port, a line "upstream PORT [RTT_MS BITS_PER_SECOND]" names the router's port on
+127.0.0.1, and the link's round trip and rate for the connections opened from then on (by default
+100 ms and 16 Mbit/s); the reply is "ok". Stops by itself after 15 minutes.
 """
 import asyncio
 import collections
@@ -32,14 +33,15 @@ async def sleep_until(loop, at):
 
 
 async def towards_router(loop, opened, reader, writer):
+    rtt = RTT
     try:
         while True:
             data = await reader.read(PIECE)
             if not data:
                 break
-            await sleep_until(loop, max(opened + RTT, loop.time()) + RTT / 2)
+            await sleep_until(loop, max(opened + rtt, loop.time()) + rtt / 2)
             writer.write(data)
-        await sleep_until(loop, loop.time() + RTT / 2)
+        await sleep_until(loop, loop.time() + rtt / 2)
         writer.write_eof()
     except (OSError, RuntimeError):
         pass
@@ -132,10 +134,11 @@ async def on_client(client_reader, client_writer):
 
 
 async def on_control(reader, writer):
-    global upstream_port
+    global upstream_port, RTT, RATE
     line = (await reader.readline()).decode().split()
-    if len(line) == 2 and line[0] == "upstream":
+    if len(line) in (2, 4) and line[0] == "upstream":
         upstream_port = int(line[1])
+        RTT, RATE = (int(line[2]) / 1000, int(line[3]) / 8) if len(line) == 4 else (0.100, 16_000_000 / 8)
         writer.write(b"ok\n")
     else:
         writer.write(b"?\n")

@@ -31,6 +31,8 @@ public:
     // Every write is also counted against `budget`, which other fetches may share: one that would
     // pass it ends the fetch with an Exception naming the limit.
     void shareBudget(WriteBudget* shared) { budget = shared; }
+    // What the file holds of this fetch.
+    uint64_t fileSize() const { return fileBytes; }
 
 protected:
     void handleData(const char* bytes, uint32_t length) override;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <deque>
+#include <exception>
 #include <memory>
 #include <vector>
 
@@ -11,27 +12,37 @@
 #include "base/HeldFile.h"
 #include "base/Path.h"
 #include "base/WideText.h"
+#include "plugins/PlainFileName.h"
 
 namespace {
 
 // Far above any real plugin; a router that offers more is filling the disk.
 constexpr uint64_t kLargestPlugin = 256ull << 20;
 
-const std::wstring& announced(const PluginEntry& entry, const std::wstring& folder) {
+const std::wstring& announced(const PluginEntry& entry, const std::wstring& folder, bool again) {
     // Gone before anything is received, so that no stamp vouches for a library in between.
     entry.deleteStamp(folder);
-    std::printf("loading %s\n", entry.name);
-    std::fflush(stdout);
+    if (!again) {
+        std::printf("loading %s\n", entry.name);
+        std::fflush(stdout);
+    }
     return folder;
 }
+
+// A plugin that waits for its download.
+struct Queued {
+    PluginEntry* entry;
+    unsigned order;      // its place in list order
+    bool again = false;  // sent back once: its "loading" line has been said
+};
 
 // When not all can start at once: the largest, then the smallest for the other connections, then the
 // next largest... A new connection's round trips leave the link idle unless others still have bytes
 // to bring: one large download at a time keeps it busy while the small ones come and go beside it.
-void interleaveBySize(std::deque<PluginEntry*>& entries) {
+void interleaveBySize(std::deque<Queued>& entries) {
     std::stable_sort(entries.begin(), entries.end(),
-                     [](const PluginEntry* a, const PluginEntry* b) { return a->size > b->size; });
-    std::deque<PluginEntry*> bySize;
+                     [](const Queued& a, const Queued& b) { return a.entry->size > b.entry->size; });
+    std::deque<Queued> bySize;
     bySize.swap(entries);
     while (!bySize.empty()) {
         entries.push_back(bySize.front());
@@ -59,12 +70,12 @@ void interleaveBySize(std::deque<PluginEntry*>& entries) {
 }  // namespace
 
 PluginDownload::PluginDownload(PluginEntry& entry, const std::wstring& folder, uint32_t address, uint16_t port,
-                               FetcherListener* listener, WriteBudget* budget, bool besideOthers)
+                               FetcherListener* listener, WriteBudget* budget, bool besideOthers, bool again)
     : entry(entry),
       besideOthers(besideOthers),
       folder(folder),
       path(),
-      received(announced(entry, folder)),
+      received(announced(entry, folder, again)),
       fetcher(listener),
       transfer(fetcher, address, port, path) {
     std::snprintf(path, sizeof path, "/tarsel/%s", entry.name);
@@ -83,8 +94,12 @@ Transfer::State PluginDownload::advance() {
 
 bool PluginDownload::finish() {
     if (count == entry.size) {
-        fetcher.requireIntact();
-        entry.libraryCrc = fetcher.inflatedCrc();  // the file holds exactly what the trailer vouched for
+        // Without a temporary file nothing was fetched: a count of 0 is then complete only for a size of
+        // 0, which has no file to move.
+        if (received.opened()) {
+            fetcher.requireIntact();
+            entry.libraryCrc = fetcher.inflatedCrc();  // the file holds exactly what the trailer vouched for
+        }
     } else {
         std::printf("file truncated %d, expected=%d\n", static_cast<int>(count), static_cast<int>(entry.size));
         std::fflush(stdout);
@@ -92,6 +107,12 @@ bool PluginDownload::finish() {
     }
     // No flush: the stamp holds the library's CRC-32, which every start checks against its bytes, so a
     // library torn by a power cut is fetched again.
+    if (!received.opened()) {
+        // A size of 0 whose temporary file could not be made: complete, but with nothing to put in place.
+        std::printf("couldn't replace %s\n", entry.file);
+        std::fflush(stdout);
+        return false;
+    }
     const std::wstring library = joinPath(folder, widen(entry.file));
     if (library.empty())
         failPlacement(entry.file, ERROR_FILENAME_EXCED_RANGE);
@@ -106,64 +127,144 @@ bool PluginDownload::finish() {
     return true;
 }
 
-void fetchEntries(PluginEntry* entries, const std::wstring& folder, uint32_t address, uint16_t port,
-                  FetcherListener* listener, WriteBudget* budget, const std::function<void()>& started) {
-    std::deque<PluginEntry*> waiting;
-    for (PluginEntry* e = entries; e; e = e->next) {
-        if (e->current)
-            e->renewStamp(folder);  // which keeps the version folder from being cleaned
-        else
-            waiting.push_back(e);
-    }
-    if (waiting.size() > kParallelDownloads)
-        interleaveBySize(waiting);
+namespace {
+
+// The downloads of one attempt: which plugin starts when, and what a failure means.
+class Schedule {
+public:
+    Schedule(std::deque<Queued> waiting, const std::wstring& folder, uint32_t address, uint16_t port,
+             FetcherListener* listener, WriteBudget* budget)
+        : waiting(std::move(waiting)),
+          folder(folder),
+          address(address),
+          port(port),
+          listener(listener),
+          budget(budget) {}
+
+    // Runs until every plugin has come or ended; then raises the first failure in list order, if any.
+    void run(const std::function<void()>& started);
+
+private:
+    struct Running {
+        Queued queued;
+        std::unique_ptr<PluginDownload> download;
+    };
+
+    void startWhatMay();
+    // A line with the same local file, listed before it, is not done yet: it must not be overwritten
+    // by an earlier line's download, nor share the file with one under way.
+    bool mustWait(const Queued& candidate) const;
+    // Moves `download` on; true when it has ended, one way or another.
+    bool advance(Running& download, bool& busy);
+    void sendBack(Running& download);
+    void fail(const Running& download);
+
+    std::deque<Queued> waiting;  // in the order they start
+    std::vector<Running> running;
     unsigned limit = kParallelDownloads;
-    std::vector<std::unique_ptr<PluginDownload>> running;
+    std::exception_ptr failure;  // of a download that ran alone: the router's answer to that plugin
+    unsigned failedAt = 0;       // its place in list order
+    const std::wstring& folder;
+    uint32_t address;
+    uint16_t port;
+    FetcherListener* listener;
+    WriteBudget* budget;
+};
+
+bool Schedule::mustWait(const Queued& candidate) const {
+    for (const Running& r : running) {
+        if (sameFileName(r.queued.entry->file, candidate.entry->file))
+            return true;
+    }
+    for (const Queued& q : waiting) {
+        if (q.order < candidate.order && sameFileName(q.entry->file, candidate.entry->file))
+            return true;
+    }
+    return false;
+}
+
+void Schedule::startWhatMay() {
+    for (size_t i = 0; i < waiting.size() && running.size() < limit;) {
+        if (mustWait(waiting[i])) {
+            ++i;
+            continue;
+        }
+        const Queued next = waiting[i];
+        waiting.erase(waiting.begin() + i);
+        running.push_back(
+            {next, std::unique_ptr<PluginDownload>(new PluginDownload(*next.entry, folder, address, port, listener,
+                                                                      budget, !running.empty(), next.again))});
+    }
+    // A connection made first may be the one turned away once the others are open.
+    if (running.size() > 1) {
+        for (const Running& r : running)
+            r.download->besideOthers = true;
+    }
+}
+
+bool Schedule::advance(Running& r, bool& busy) {
+    PluginDownload& download = *r.download;
+    try {
+        const Transfer::State state = download.advance();
+        if (state != Transfer::State::Done) {
+            busy = busy || state == Transfer::State::Busy;
+            return false;
+        }
+        if (download.refusedBeside())
+            sendBack(r);
+        else
+            download.finish();
+    } catch (const Exception&) {
+        // Judged by what was open when its connection was made, not when its end is seen: a router
+        // may turn a connection away, or fail it, only because others are open.
+        if (download.besideOthers)
+            sendBack(r);
+        else
+            fail(r);
+    }
+    return true;
+}
+
+// Back into the queue at its place in list order, and from now on one plugin at a time, in list order:
+// as the router would serve a loader that asks for one after another.
+void Schedule::sendBack(Running& r) {
+    if (limit > 1) {
+        std::printf("a connection beside others failed: loading one plugin at a time\n");
+        std::fflush(stdout);
+    }
+    limit = 1;
+    if (budget)
+        budget->giveBack(r.download->written());  // its temporary file goes, and it starts anew
+    Queued again = r.queued;
+    again.again = true;
+    waiting.push_back(again);
+    std::stable_sort(waiting.begin(), waiting.end(),
+                     [](const Queued& a, const Queued& b) { return a.order < b.order; });
+}
+
+// One after another, the plugins listed after a failing one would not have been fetched: those still
+// waiting are dropped. Those listed before it still come, and their own failure would come first.
+void Schedule::fail(const Running& r) {
+    if (!failure || r.queued.order < failedAt) {
+        failure = std::current_exception();
+        failedAt = r.queued.order;
+    }
+    const unsigned last = failedAt;
+    waiting.erase(std::remove_if(waiting.begin(), waiting.end(), [last](const Queued& q) { return q.order > last; }),
+                  waiting.end());
+}
+
+void Schedule::run(const std::function<void()>& started) {
     std::vector<Transfer*> transfers;
     bool startedCalled = false;
     while (!waiting.empty() || !running.empty()) {
-        while (running.size() < limit && !waiting.empty()) {
-            running.emplace_back(new PluginDownload(*waiting.front(), folder, address, port, listener, budget,
-                                                    !running.empty()));
-            waiting.pop_front();
-        }
-        // A connection made first may be the one turned away once the others are open.
-        if (running.size() > 1) {
-            for (const auto& download : running)
-                download->besideOthers = true;
-        }
+        startWhatMay();
         bool busy = false;
         for (size_t i = 0; i < running.size();) {
-            PluginDownload& download = *running[i];
-            Transfer::State state;
-            bool refused = false;
-            try {
-                state = download.advance();
-                refused = state == Transfer::State::Done && download.refusedBeside();
-            } catch (const Exception&) {
-                // Started alone, or once the router has answered, a failure is the router's answer: judged
-                // by what was open when the connection was made, not when its end is seen.
-                if (!download.refusedBeside())
-                    throw;
-                refused = true;
-            }
-            if (refused) {
-                // Refused, reset or closed before a byte came while another connection is open: some
-                // routers serve one connection at a time.
-                if (limit > 1)
-                    std::printf("a second connection was refused: loading one plugin at a time\n");
-                limit = 1;
-                waiting.push_front(&download.entry);
+            if (advance(running[i], busy))
                 running.erase(running.begin() + i);
-                continue;
-            }
-            if (state == Transfer::State::Done) {
-                download.finish();
-                running.erase(running.begin() + i);
-                continue;
-            }
-            busy = busy || state == Transfer::State::Busy;
-            ++i;
+            else
+                ++i;
         }
         if (started && !startedCalled) {
             startedCalled = true;
@@ -172,8 +273,27 @@ void fetchEntries(PluginEntry* entries, const std::wstring& folder, uint32_t add
         if (running.empty())
             continue;
         transfers.clear();
-        for (const auto& download : running)
-            transfers.push_back(&download->connection());
+        for (const Running& r : running)
+            transfers.push_back(&r.download->connection());
         Transfer::waitForAny(transfers.data(), transfers.size(), busy);
     }
+    if (failure)
+        std::rethrow_exception(failure);
+}
+
+}  // namespace
+
+void fetchEntries(PluginEntry* entries, const std::wstring& folder, uint32_t address, uint16_t port,
+                  FetcherListener* listener, WriteBudget* budget, const std::function<void()>& started) {
+    std::deque<Queued> waiting;
+    unsigned order = 0;
+    for (PluginEntry* e = entries; e; e = e->next) {
+        if (e->current)
+            e->renewStamp(folder);  // which keeps the version folder from being cleaned
+        else
+            waiting.push_back({e, order++});
+    }
+    if (waiting.size() > kParallelDownloads)
+        interleaveBySize(waiting);
+    Schedule(std::move(waiting), folder, address, port, listener, budget).run(started);
 }

@@ -36,6 +36,8 @@ bool ProgressBar::onInitDialog(WPARAM, LPARAM) {
     centerOnDesktop();
     if (status_[0])
         SetDlgItemTextA(hwnd, IDC_STATUS, status_);
+    if (caption_[0])
+        SetWindowTextA(hwnd, caption_);
     SendDlgItemMessageA(hwnd, IDC_PROGRESS, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
     SetTimer(hwnd, kSilenceTimer, kSilenceCheckMs, nullptr);
     return false;
@@ -91,6 +93,12 @@ void ProgressBar::setStatus(const char* text, bool awaitsRouter) {
     heard(tick());  // each step starts its own count
 }
 
+void ProgressBar::setCaption(const char* text) {
+    std::snprintf(caption_, sizeof caption_, "%s", text);
+    if (hwnd)
+        SetWindowTextA(hwnd, text);
+}
+
 void ProgressBar::showResolving(const char* host) {
     char text[256];
     std::snprintf(text, sizeof text, "Resolving %s", host);
@@ -110,18 +118,17 @@ void ProgressBar::showDownloading(const char* host) {
     char text[256];
     std::snprintf(text, sizeof text, "Downloading plugins from %s...", host);
     setStatus(text, true);
-    if (hwnd) {
-        std::snprintf(text, sizeof text, "%s - %s", host, kTitle);
-        SetWindowTextA(hwnd, text);
-    }
+    std::snprintf(text, sizeof text, "%s - %s", host, kTitle);
+    setCaption(text);
     startTick = lastTick = tick();
+    receivedAtStart = received;
 }
 
 void ProgressBar::showStarting() {
     setStatus("Starting tarsel...");
+    setCaption(kTitle);
     if (!hwnd)
         return;
-    SetWindowTextA(hwnd, kTitle);
     for (int control : {IDC_SPEED, IDC_TIME_LEFT, IDC_TIME_LEFT_LABEL, IDC_SPEED_LABEL})
         setControlText(control, "");
     ShowWindow(GetDlgItem(hwnd, IDC_PROGRESS), SW_HIDE);
@@ -149,7 +156,7 @@ void ProgressBar::bytesReceived(uint32_t count) {
     const uint32_t elapsed = now - startTick;
     // Under 100 ms only when the tick counter wrapped; the rate would be noise.
     if (elapsed >= 100) {
-        const double rate = received / static_cast<double>(elapsed) * 1000.0;
+        const double rate = (received - receivedAtStart) / static_cast<double>(elapsed) * 1000.0;
         char size[kSizeTextLength];
         char line[256];
         formatSize(roundedCount(rate), size, sizeof size);

@@ -19,7 +19,7 @@ public:
     void showChecking();
     // Another copy of the program is filling the same version folder.
     void showWaiting();
-    // Names the host in the caption and starts the rate clock.
+    // Names the host in the caption and starts the rate clock: the rate counts the bytes from here on.
     void showDownloading(const char* host);
     // Status line only: rate, time left, their labels and the bar go away.
     void showStarting();
@@ -42,13 +42,16 @@ protected:
     virtual uint32_t tick();
 
     uint32_t received = 0;
+    uint32_t receivedAtStart = 0;  // `received` when the rate clock started
     uint32_t startTick = 0;
     uint32_t lastTick = 0;  // last refresh; the start of the downloads counts as one
 
 private:
     // `awaitsRouter`: the step waits on the router's bytes, so its silence is shown.
     void setStatus(const char* text, bool awaitsRouter = false);
+    void setCaption(const char* text);
     char status_[256] = {};
+    char caption_[256] = {};  // empty: the template's
     void setControlText(int control, const char* text);
 
     // The router's silence, kept apart from the progress itself.

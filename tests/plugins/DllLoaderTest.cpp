@@ -6,6 +6,7 @@
 
 #include "base/Exception.h"
 #include "base/Handles.h"
+#include "plugins/PluginDownload.h"
 #include "tests/plugins/LoaderTestSupport.h"
 
 namespace {
@@ -136,6 +137,32 @@ TEST_F(LoaderTest, DownloadsRunBackwardsIntoLastLinesVersion) {
     EXPECT_EQ(listFolder(root), std::vector<std::string>{"3.0"});
     for (const char* file : {"\\withrun.dll", "\\withrun2.crc", "\\norun.dll"})
         EXPECT_TRUE(exists(root + "\\3.0" + file)) << file;
+}
+
+// Two lines for one local file never download at once: in list order, so the file left is that of
+// the index's first line, whatever the router's timing.
+TEST_F(LoaderTest, LinesOfOneFileDownloadOneAfterAnother) {
+    setIndex(publishAs("x.dll", "withrun.dll", 1, "1.0") + publishAs("X.dll", "norun.dll", 2, "1.0"));
+    DllLoader loader;
+    const std::string out = connect(loader);
+    const size_t second = out.find("loading x.dll.gz\n");
+    EXPECT_NE(second, std::string::npos) << out;
+    EXPECT_LT(out.find("getting /tarsel/X.dll.gz\n"), second) << out;
+    EXPECT_EQ(readFile(version1 + "\\x.dll"), fixture("withrun.dll"));
+    EXPECT_TRUE(tempFiles(version1).empty());
+}
+
+// A plugin of size 0 whose temporary file cannot be made has come whole: nothing to move, no failure.
+TEST(PluginDownloadTest, SizeZeroWithoutATemporaryFile) {
+    PluginEntry entry;
+    ASSERT_TRUE(entry.parse("5 0 empty.dll 1.0"));
+    const std::wstring folder = L"C:\\no such folder\\1.0";
+    testing::internal::CaptureStdout();
+    PluginDownload download(entry, folder, inet_addr("127.0.0.1"), 9, nullptr);
+    EXPECT_EQ(download.advance(), Transfer::State::Done);
+    EXPECT_NO_THROW(EXPECT_FALSE(download.finish()));
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(out.find("truncated"), std::string::npos) << out;
 }
 
 // A download that arrives in full by count but whose gzip trailer does not match is not used.

@@ -1,8 +1,9 @@
 // Downloads side by side: what a failure, Close or a router that takes one connection at a time does
-// to the plugins in flight.
+// to the plugins in flight. Whatever comes side by side, the outcome is that of one after another.
 #include <winsock2.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <memory>
@@ -59,11 +60,12 @@ private:
 };
 
 // What the router does with the plugins' connections, and how the attempt should end.
-enum class Router { OneFails, AllTrickle, ResetsASecond };
+enum class Router { MissingBesideSlow, AllTrickle, ResetsASecond, OneAtATime503 };
 struct Case {
     const char* what;
     Router router;
-    const char* failure;  // the attempt's message; "" for Close; null: the attempt succeeds
+    const char* failure;            // the attempt's message; "" for Close; null: the attempt succeeds
+    std::vector<std::string> left;  // the files left when it fails
 };
 
 class ParallelDownloadTest : public CacheTest, public testing::WithParamInterface<Case> {};
@@ -82,7 +84,7 @@ std::vector<std::string> downloadedFiles(const std::string& folder) {
 TEST_P(ParallelDownloadTest, PluginsInFlight) {
     const Case& c = GetParam();
     const std::string gz = gzipBytes(fixture());
-    std::atomic<int> inFlight{0}, plugins{0}, reset{0};
+    std::atomic<int> inFlight{0}, plugins{0}, reset{0}, serving{0}, missing{0};
     std::atomic<bool> allInFlight{false};
     TestServer server(
         [&](SOCKET client, const std::string& line) {
@@ -91,6 +93,28 @@ TEST_P(ParallelDownloadTest, PluginsInFlight) {
                 for (const char* p : kPlugins)
                     index += "7 " + std::to_string(gz.size()) + " " + p + ".gz 1.0\n";
                 sendAll(client, okResponse(index));
+            } else if (c.router == Router::OneAtATime503) {
+                // Serves one connection; every other that comes meanwhile is turned away at once.
+                if (serving++ > 0) {
+                    sendAll(client, "HTTP/1.0 503 Service Unavailable\r\n\r\n");
+                    ++reset;
+                } else {
+                    // The first holds its plugin until the other two have been turned away.
+                    if (++plugins == 1)
+                        waitFor("the other two connections turned away", [&] { return reset == 2; });
+                    sendAll(client, okResponse(gz));
+                }
+                --serving;
+            } else if (c.router == Router::MissingBesideSlow) {
+                // b is missing; c, listed before it, comes only once b has been refused.
+                if (line.find("/b.dll.gz") != std::string::npos) {
+                    sendAll(client, "HTTP/1.0 404 Not Found\r\n\r\n");
+                    ++missing;
+                } else {
+                    if (line.find("/c.dll.gz") != std::string::npos)
+                        waitFor("b refused", [&] { return missing > 0; });
+                    sendAll(client, okResponse(gz));
+                }
             } else if (c.router == Router::ResetsASecond) {
                 // The second and third connections of the first batch are turned away.
                 const int n = ++plugins;
@@ -108,10 +132,7 @@ TEST_P(ParallelDownloadTest, PluginsInFlight) {
                 if (++inFlight == 3)
                     allInFlight = true;
                 waitFor("all three downloads in flight", [&] { return allInFlight.load(); });
-                if (c.router == Router::OneFails && line.find("/b.dll.gz") != std::string::npos)
-                    sendAll(client, "HTTP/1.0 404 Not Found\r\n\r\n");
-                else
-                    holdUnfinished(client, okResponse(gz));
+                holdUnfinished(client, okResponse(gz));
             }
         },
         TestServer::Serving::Concurrently);
@@ -134,11 +155,27 @@ TEST_P(ParallelDownloadTest, PluginsInFlight) {
         }
         out = testing::internal::GetCapturedStdout();
         if (c.failure) {  // nothing of the unfinished downloads, while the attempt's objects still live
-            EXPECT_EQ(downloadedFiles(folder), std::vector<std::string>{});
+            std::vector<std::string> left;
+            for (const std::string& name : downloadedFiles(folder)) {
+                if (name != "a.dll" && name != "a.crc")  // listed after the failure: may come or not
+                    left.push_back(name);
+            }
+            std::sort(left.begin(), left.end());
+            EXPECT_EQ(left, c.left) << out;
         }
     }
-    if (c.router != Router::ResetsASecond) {
+    if (c.router == Router::AllTrickle) {
         EXPECT_TRUE(allInFlight) << "the three downloads were never in flight together";
+    }
+    // Each plugin said once; those sent back come again in list order, the index's last line first.
+    std::vector<std::string> again;
+    const std::vector<std::string> requests = server.requests();
+    for (size_t i = 1 + 3; i < requests.size(); ++i)
+        again.push_back(requests[i]);
+    EXPECT_TRUE(std::is_sorted(again.rbegin(), again.rend())) << out;
+    for (const char* p : kPlugins) {
+        const std::string said = std::string("loading ") + p + ".gz\n";
+        EXPECT_EQ(out.find(said), out.rfind(said)) << out;
     }
     if (c.failure) {
         char expected[160];
@@ -147,7 +184,7 @@ TEST_P(ParallelDownloadTest, PluginsInFlight) {
         return;
     }
     EXPECT_EQ(failure, "none");
-    EXPECT_NE(out.find("a second connection was refused: loading one plugin at a time\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("a connection beside others failed: loading one plugin at a time\n"), std::string::npos) << out;
     EXPECT_EQ(downloadedFiles(folder).size(), 6u) << "each library with its stamp\n" << out;
     for (const char* p : kPlugins)
         EXPECT_TRUE(readFile(folder + "\\" + p) == fixture()) << p;
@@ -155,9 +192,13 @@ TEST_P(ParallelDownloadTest, PluginsInFlight) {
 
 INSTANTIATE_TEST_SUITE_P(
     Rows, ParallelDownloadTest,
-    testing::Values(Case{"one failure among several in flight", Router::OneFails,
-                         "Could not fetch /tarsel/b.dll.gz from 127.0.0.1 (port %u): Not Found"},
-                    Case{"Close while several are in flight", Router::AllTrickle, ""},
-                    Case{"a router that resets a second connection", Router::ResetsASecond, nullptr}));
+    testing::Values(
+        Case{"a missing plugin beside one listed before it that still comes",
+             Router::MissingBesideSlow,
+             "Could not fetch /tarsel/b.dll.gz from 127.0.0.1 (port %u): Not Found",
+             {"c.crc", "c.dll"}},
+        Case{"Close while several are in flight", Router::AllTrickle, "", {}},
+        Case{"a router that resets a second connection", Router::ResetsASecond, nullptr, {}},
+        Case{"a router that serves one connection and answers the others 503", Router::OneAtATime503, nullptr, {}}));
 
 }  // namespace

@@ -181,7 +181,7 @@ TEST_F(ShownProgress, RefreshesAtMostEvery200Milliseconds) {
 
 TEST_F(ShownProgress, UnknownTotalOnlyCounts) {
     HWND window = dialog.hwnd;
-    dialog.now = 5000;  // before showDownloading: the last refresh still stands at 0
+    dialog.now = 5000;  // before showDownloading: the last refresh still stands at 0; no part of the rate
     dialog.bytesReceived(300);
     dialog.showDownloading("10.0.0.1");
     dialog.now = 6000;
@@ -194,8 +194,8 @@ TEST_F(ShownProgress, UnknownTotalOnlyCounts) {
     dialog.total = 2000;
     dialog.now = 6200;
     dialog.bytesReceived(0);
-    EXPECT_EQ("833 b/sec", controlText(window, IDC_SPEED));
-    EXPECT_EQ("1 sec (1000 b of 2000 b copied)", controlText(window, IDC_TIME_LEFT));
+    EXPECT_EQ("583 b/sec", controlText(window, IDC_SPEED));
+    EXPECT_EQ("2 sec (1000 b of 2000 b copied)", controlText(window, IDC_TIME_LEFT));
     EXPECT_EQ(50, barPosition(window));
 }
 
@@ -267,6 +267,15 @@ TEST(ProgressWithoutWindow, StepsAndReportsChangeNothingVisible) {
     EXPECT_EQ(nullptr, progress.hwnd);
     EXPECT_EQ(5u, progress.receivedSoFar());
     EXPECT_FALSE(progress.destroy());
+}
+
+// A window opened once the downloads have begun shows their step, caption included.
+TEST(ProgressWithoutWindow, OpensOnTheDownloadingStep) {
+    ProgressBar progress;
+    progress.showDownloading("10.0.0.1");
+    ASSERT_TRUE(progress.showModeless());
+    EXPECT_EQ("Downloading plugins from 10.0.0.1...", controlText(progress.hwnd, IDC_STATUS));
+    EXPECT_EQ("10.0.0.1 - Veskaral tarsel", windowText(progress.hwnd));
 }
 
 // Closing the dialog raises Stop from the pump that handled it, outside the window procedure, so the
