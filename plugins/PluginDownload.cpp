@@ -76,13 +76,14 @@ bool PluginDownload::finish() {
         std::fflush(stdout);
         return false;
     }
-    // No flush: the stamp holds the library's CRC-32, which every start checks against its bytes, so a
-    // library torn by a power cut is fetched again.
+    // Flushed before its move, and its move written through: once stamped with its size and time, a
+    // start compares those instead of reading it, so no power cut may tear it after the stamp.
     const std::wstring library = joinPath(folder, widen(entry.file));
-    if (library.empty() || !received.replace(library, false)) {
+    if (library.empty() || !received.replace(library)) {
         std::printf("couldn't replace %s\n", entry.file);
         return false;
     }
+    entry.noteLibrary(folder);
     entry.writeStamp(folder);
     return true;
 }
