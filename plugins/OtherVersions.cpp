@@ -40,14 +40,6 @@ bool copyChecked(const std::wstring& from, const std::wstring& folder, const std
     return static_cast<uint32_t>(sum) == crc && copy.replace(to);
 }
 
-// A second name in `folder` for a library that is on disk for good: nothing to copy or flush, and
-// each name outlives the other. False where the file system has no such names.
-bool secondName(const std::wstring& from, const std::wstring& to) {
-    if (GetFileAttributesW(to.c_str()) != INVALID_FILE_ATTRIBUTES && !DeleteFileW(to.c_str()))
-        return false;
-    return CreateHardLinkW(to.c_str(), from.c_str(), nullptr) != 0;
-}
-
 }  // namespace
 
 std::vector<std::wstring> otherVersionFolders(const std::wstring& folder) {
@@ -78,9 +70,7 @@ bool copyFromOtherVersion(PluginEntry& entry, const std::wstring& folder, const 
             continue;
         // Gone first, so that no stamp vouches for the library this folder held before.
         entry.deleteStamp(folder);
-        // Of the size and time stamped there, as a start judges it, it needs no copy; else its bytes decide.
-        const bool named = entry.libraryUnchanged(other) && secondName(source, target);
-        if (!named && !copyChecked(source, folder, target, entry.libraryCrc))
+        if (!copyChecked(source, folder, target, entry.libraryCrc))
             continue;
         entry.noteLibrary(folder);
         entry.writeStamp(folder);

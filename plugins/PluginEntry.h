@@ -38,11 +38,8 @@ struct PluginEntry {
     // next start need not read it again.
     bool isCurrent(const std::wstring& folder);
     // The stamp in `other`, the folder of another version, vouches for a library fetched for this
-    // very line: the same remote name, checksum and size. Sets `libraryCrc`, `librarySize` and
-    // `libraryWritten` from it.
+    // very line: the same remote name, checksum and size. Sets `libraryCrc` from it.
     bool vouchedIn(const std::wstring& other);
-    // `file` in `folder` has the size and last-write time `librarySize` and `libraryWritten`.
-    bool libraryUnchanged(const std::wstring& folder) const;
 
     char name[32] = "";       // remote name as listed
     char file[32] = "";       // local name: `name` without a trailing ".gz"

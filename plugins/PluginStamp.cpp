@@ -303,13 +303,5 @@ bool PluginEntry::vouchedIn(const std::wstring& other) {
         stamped.size != size || std::strcmp(stamped.name, name) != 0)
         return false;
     libraryCrc = stamped.library;
-    librarySize = stamped.librarySize;
-    libraryWritten = stamped.libraryWritten;
     return true;
-}
-
-bool PluginEntry::libraryUnchanged(const std::wstring& folder) const {
-    uint64_t size = 0, written = 0;
-    return libraryWritten && libraryState(*this, folder, size, written) && size == librarySize &&
-           written == libraryWritten;
 }
