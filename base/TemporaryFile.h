@@ -1,7 +1,7 @@
 #pragma once
 // Files replaced in one step: written in full to a temporary file beside the target, flushed, then
 // moved over it, so that a crash or a failure leaves either the old file or the whole new one.
-// Downloads, the settings file and exports all go this way; downloads skip the flush.
+// Downloads, the settings file and exports all go this way.
 #include <windows.h>
 
 #include <string>

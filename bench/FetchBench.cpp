@@ -8,7 +8,9 @@
 // - the connect dialog opening with 10,000 saved connections, beside 100;
 // - the cold start over two emulated slow links (bench/slow_link.py), 100 ms and 16 Mbit/s and a
 //   satellite's 600 ms and 4 Mbit/s, the process's own start taken off, beside the least the link allows;
-// - the cost per byte as a slope: cold downloads of 9 and 31 MB, beside the plain loop's.
+// - the cost per byte as a slope: cold downloads of 9 and 31 MB, beside the plain loop's;
+// - warm starts with a cached plugin of 128 MiB, beside one of a few KB;
+// - a new version with one of twelve plugins changed over the slow link, beside its warm start.
 // Run it with bench/run.sh; it is a benchmark that prints figures, not a test.
 #include <winsock2.h>
 #include <windows.h>
@@ -587,11 +589,15 @@ Goal slowLinkGoal(const Link& l) {
             verdict(t.median <= l.goal * least)};
 }
 
-Goal slowLinkGoal() { return slowLinkGoal({"100 ms, 16 Mbit/s", 0.100, 16e6 / 8, 1.10}); }
+// The link of a remote site: 100 ms round trip, 16 Mbit/s shared.
+const Link kRemoteSite = {"100 ms, 16 Mbit/s", 0.100, 16e6 / 8, 1.10};
+
+Goal slowLinkGoal() { return slowLinkGoal(kRemoteSite); }
 Goal satelliteLinkGoal() { return slowLinkGoal({"600 ms, 4 Mbit/s", 0.600, 4e6 / 8, 1.15}); }
 
 // The cost per byte, fixed costs left out: two cold downloads of one plugin, 9 and 31 MB of gzip,
-// the extra bytes over the extra time; beside the same for the plain loop. Each round times every
+// the extra bytes over the extra time; beside the same for the plain loop, which flushes its file at
+// the end as the loader flushes a download before stamping it. Each round times every
 // client on both sizes back to back, so that the machine's busy moments fall on one round's pair;
 // the figure is the median of the rounds' slopes.
 Goal slopeGoal() {
@@ -630,9 +636,9 @@ Goal slopeGoal() {
                        s.end = now();
                        return count ? s.wall() * 1000 : -1;
                    }, {}},
-                  {"blocking recv + inflate", [&](int k) {
+                  {"blocking recv + inflate + flush", [&](int k) {
                        Span s{now(), {}};
-                       const bool ended = plainDownload(plain[k]->port(), "bench-plain.out");
+                       const bool ended = plainDownload(plain[k]->port(), "bench-plain.out", true);
                        s.end = now();
                        DeleteFileA("bench-plain.out");
                        return ended ? s.wall() * 1000 : -1;
@@ -667,13 +673,120 @@ Goal slopeGoal() {
             verdict(ratio >= 0.95)};
 }
 
+// Warm starts with one cached plugin of a few KB and with one of 128 MiB, in turns: a start compares
+// the libraries' sizes and times with their stamps and reads no bytes.
+Goal warmSizeGoal() {
+    const char* name = "Warm start, 128 MiB plugin within 10 ms of a few KB";
+    const std::string library = fileBytes("withrun.dll");
+    if (library.empty())
+        return {name, "no withrun.dll", Goal::NotMet};
+    // A library may carry bytes behind its image; zeros keep the download and the gzip short.
+    const size_t kLarge = size_t(128) << 20;
+    const PluginRouter small("withrun.dll", gzipBytes(library), "benchwarm-small");
+    const PluginRouter large("withrun.dll", gzipBytes(library + std::string(kLarge - library.size(), '\0')),
+                             "benchwarm-large");
+    const std::wstring largeFolder = versionFolder("benchwarm-large");
+    std::printf(
+        "Start to \"run\" with every plugin current, one plugin of %zu bytes beside one of 128 MiB (%d runs "
+        "each):\n",
+        library.size(), kStartRounds);
+    const std::string smallLine = small.commandLine("tarsel.exe"), largeLine = large.commandLine("tarsel.exe");
+    // Filled once, so that both caches hold what the loader itself wrote.
+    if (runChild(smallLine, kQuiet).exitCode != kRunReturned || runChild(largeLine, kQuiet).exitCode != kRunReturned)
+        return {name, "tarsel.exe did not reach run", Goal::NotMet};
+    const size_t requestsBefore = small.requests().size() + large.requests().size();
+    std::vector<double> smallTimes, largeTimes;
+    auto timed = [](const std::string& line) {
+        const ChildResult run = runChild(line, kQuiet);
+        return run.finished && run.exitCode == kRunReturned ? run.milliseconds : -1;
+    };
+    for (int round = 0; round < kStartRounds; ++round) {
+        // Each round starts with the other, so that neither the machine's busy moments nor a warm
+        // file cache favours one.
+        if (round % 2) {
+            largeTimes.push_back(timed(largeLine));
+            smallTimes.push_back(timed(smallLine));
+        } else {
+            smallTimes.push_back(timed(smallLine));
+            largeTimes.push_back(timed(largeLine));
+        }
+    }
+    const bool indexOnly = small.requests().size() + large.requests().size() == requestsBefore + 2 * kStartRounds;
+    if (!largeFolder.empty())
+        deleteFiles(largeFolder);
+    const Times s = summary(smallTimes), l = summary(largeTimes);
+    if (s.fastest < 0 || l.fastest < 0)
+        return {name, "the runs failed", Goal::NotMet};
+    if (!indexOnly)
+        return {name, "the timed runs asked for more than the index", Goal::NotMet};
+    std::printf("  few KB: fastest %.0f ms, median %.0f ms\n", s.fastest, s.median);
+    std::printf("  128 MiB: fastest %.0f ms, median %.0f ms\n", l.fastest, l.median);
+    const double gap = l.fastest - s.fastest;
+    return {
+        name,
+        text("%+.0f ms (fastest %.0f vs %.0f ms; medians %+.0f ms)", gap, l.fastest, s.fastest, l.median - s.median),
+        verdict(gap <= 10)};
+}
+
+// A new version of the index over the emulated slow link, with the twelve plugins of real sizes of
+// which one, the largest, changed: the eleven others come from the version folder of the first. Beside
+// the warm start of the new version, taken in the same rounds.
+Goal newVersionGoal() {
+    const char* name = "New version, 1 of 12 changed, at most warm + its download";
+    std::vector<Plugin> first;
+    for (size_t size : kRealPluginSizes)
+        first.push_back({text("plugin%02u.dll", static_cast<unsigned>(first.size() + 1)), pluginGz(size)});
+    if (first.front().gz.empty())
+        return {name, "no library code to serve", Goal::NotMet};
+    std::vector<Plugin> second = first;
+    second.front().gz = pluginGz(kRealPluginSizes[0] + 4000);
+    const PluginRouter before(first, "benchnew-1");
+    const PluginRouter after(second, "benchnew-2");
+    const uint16_t link = slowLinkTo(after.port(), kRemoteSite.rtt, kRemoteSite.rate);
+    const std::wstring folder = versionFolder("benchnew-2");
+    if (!link || folder.empty())
+        return {name, "no slow link (start with bench/run.sh) or no cache folder", Goal::NotMet};
+    if (runChild(before.commandLine("tarsel.exe"), kQuiet).exitCode != kRunReturned)
+        return {name, "tarsel.exe did not reach run", Goal::NotMet};
+    const double changed = 2 * kRemoteSite.rtt * 1000 + second.front().gz.size() / kRemoteSite.rate * 1000;
+    std::printf(
+        "A new version over the slow link, %s changed (%.2f MB of gzip: two round trips and its bytes "
+        "%.0f ms), beside its warm start:\n",
+        second.front().file.c_str(), second.front().gz.size() / 1e6, changed);
+    const std::vector<std::string> expected{"GET /tarsel HTTP/1.0",
+                                            "GET /tarsel/" + second.front().file + ".gz HTTP/1.0"};
+    std::vector<double> newTimes, warmTimes;
+    bool onlyChanged = true;
+    for (int round = 0; round < kSlowRounds; ++round) {
+        const size_t asked = after.requests().size();
+        newTimes.push_back(timedRuns(after.commandLine("tarsel.exe", link), 1, [&] { deleteFiles(folder); }).front());
+        const std::vector<std::string> requests = after.requests();
+        onlyChanged = onlyChanged && std::vector<std::string>(requests.begin() + asked, requests.end()) == expected;
+        warmTimes.push_back(timedRuns(after.commandLine("tarsel.exe", link), 1, [] {}).front());
+    }
+    deleteFiles(folder);
+    deleteFiles(versionFolder("benchnew-1"));
+    const Times n = summary(newTimes), w = summary(warmTimes);
+    if (n.fastest < 0 || w.fastest < 0)
+        return {name, "tarsel.exe did not reach run", Goal::NotMet};
+    if (!onlyChanged)
+        return {name, "the new version asked for more than the index and the changed plugin", Goal::NotMet};
+    std::printf("  new version: median %.0f ms, fastest %.0f ms\n", n.median, n.fastest);
+    std::printf("  warm start: median %.0f ms, fastest %.0f ms\n", w.median, w.fastest);
+    return {name,
+            text("%.0f ms (median of %d; warm %.0f ms + download %.0f ms = %.0f ms)", n.median, kSlowRounds, w.median,
+                 changed, w.median + changed),
+            verdict(n.median <= w.median + changed)};
+}
+
 const char* verdictText(Goal::Verdict v) { return v == Goal::Met ? "met" : v == Goal::NotMet ? "NOT MET" : "-"; }
 
 }  // namespace
 
 // Arguments: the wineserver's pid (0: not known), then optionally the one part to run: stall,
-// throttled, throughput, startup, memory, addresses, slowlink, satellite or slope. With BENCH_RESULTS set, the
-// closing table's rows are appended to that file as well, tab-separated, after the build's name.
+// throttled, throughput, startup, memory, addresses, slowlink, satellite, slope, warmsize or newversion.
+// With BENCH_RESULTS set, the closing table's rows are appended to that file as well, tab-separated,
+// after the build's name.
 int main(int argc, char** argv) {
     if (argc > 1)
         wineserverPid = std::atoi(argv[1]);
@@ -688,7 +801,8 @@ int main(int argc, char** argv) {
         Goal (*measure)();
     } parts[] = {{"stall", stallGoal},     {"throttled", throttledGoal}, {"throughput", throughputGoal},
                  {"startup", startUpGoal}, {"memory", memoryFigure},     {"addresses", addressBookGoal},
-                 {"slowlink", slowLinkGoal}, {"satellite", satelliteLinkGoal}, {"slope", slopeGoal}};
+                 {"slowlink", slowLinkGoal}, {"satellite", satelliteLinkGoal}, {"slope", slopeGoal},
+                 {"warmsize", warmSizeGoal}, {"newversion", newVersionGoal}};
     std::vector<Goal> goals;
     for (const auto& p : parts) {
         if (only.empty() || only == p.part)

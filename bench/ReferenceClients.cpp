@@ -23,7 +23,7 @@ Socket requestPlain(uint16_t port) {
 
 }  // namespace
 
-bool plainDownload(uint16_t port, const char* fileName) {
+bool plainDownload(uint16_t port, const char* fileName, bool flush) {
     Socket s = requestPlain(port);
     if (!s)
         return false;
@@ -65,6 +65,8 @@ bool plainDownload(uint16_t port, const char* fileName) {
         }
     }
     inflateEnd(&stream);
+    if (flush && !FlushFileBuffers(file.get()))
+        return false;
     return result == Z_STREAM_END;
 }
 

@@ -11,8 +11,9 @@
 #include "net/WebFetcher.h"
 
 // The yardstick: one blocking connection, 64 KB reads, inflate (with its CRC-32) straight into a
-// 64 KB buffer written to the file. True when the gzip member ended.
-bool plainDownload(uint16_t port, const char* fileName);
+// 64 KB buffer written to the file, which is flushed to disk at the end when asked. True when the
+// gzip member ended.
+bool plainDownload(uint16_t port, const char* fileName, bool flush = false);
 // The receiving alone: one blocking connection, 64 KB reads, nothing done with the bytes.
 bool plainReceive(uint16_t port);
 

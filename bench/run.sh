@@ -3,7 +3,7 @@
 # both with release flags) and runs each under Wine against its own local servers, the i686 one as a
 # 32-bit program under WoW64. Prints each figure beside its goal, then one table of both builds.
 # usage: bench/run.sh [part]   (part: stall, throttled, throughput, startup, memory, addresses,
-#                               slowlink, satellite or slope)
+#                               slowlink, satellite, slope, warmsize or newversion)
 # With tarsel_before.exe (an earlier build) put beside tarsel.exe, the start-up, slow-link and slope
 # parts measure it as well.
 # BENCH_BUILDS="x86_64" (or "i686") measures one build only.

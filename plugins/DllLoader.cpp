@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <vector>
 
 #include "base/Exception.h"
 #include "base/MessagePump.h"
@@ -11,6 +12,7 @@
 #include "base/Stop.h"
 #include "base/TemporaryFile.h"
 #include "plugins/LinkLibrary.h"
+#include "plugins/OtherVersions.h"
 #include "plugins/PlainFileName.h"
 #include "plugins/PluginDownload.h"
 #include "plugins/PluginIndex.h"
@@ -68,6 +70,18 @@ void DllLoader::check(const std::function<void()>& waiting) {
     removeLeftoverTemporaryFiles(path, folder.locked() ? 0 : kUnlockedMarginSeconds);
     for (PluginEntry* e = entries; e; e = e->next)
         e->current = e->isCurrent(path);
+    // What another version of the index already brought is copied rather than fetched again.
+    std::vector<std::wstring> others;
+    bool looked = false;
+    for (PluginEntry* e = entries; e; e = e->next) {
+        if (e->current || !e->crc)
+            continue;
+        if (!looked) {
+            others = otherVersionFolders(path);
+            looked = true;
+        }
+        e->current = copyFromOtherVersion(*e, path, others);
+    }
 }
 
 uint32_t DllLoader::pendingBytes() const {

@@ -25,8 +25,9 @@ public:
     void fetch(uint32_t address, uint16_t port);
     // Enters the version folder (once for the attempt), waits until no other copy of the program
     // works in it, removes temporary files left by downloads that never ended, and marks the entries
-    // whose library and stamp match. `waiting` is called when another copy is found working in the
-    // folder. Throws Exception when the folder cannot be made or entered.
+    // whose library and stamp match. An entry that another version folder holds for the same index
+    // line is copied from there and marked too. `waiting` is called when another copy is found
+    // working in the folder. Throws Exception when the folder cannot be made or entered.
     void check(const std::function<void()>& waiting = {});
     // Bytes still to download: the sizes of the entries that are not current.
     uint32_t pendingBytes() const;

@@ -105,8 +105,6 @@ bool PluginDownload::finish() {
         std::fflush(stdout);
         return false;
     }
-    // No flush: the stamp holds the library's CRC-32, which every start checks against its bytes, so a
-    // library torn by a power cut is fetched again.
     if (!received.opened()) {
         // A size of 0 whose temporary file could not be made: complete, but with nothing to put in place.
         std::printf("couldn't replace %s\n", entry.file);
@@ -116,13 +114,16 @@ bool PluginDownload::finish() {
     const std::wstring library = joinPath(folder, widen(entry.file));
     if (library.empty())
         failPlacement(entry.file, ERROR_FILENAME_EXCED_RANGE);
+    // Flushed before its move, and its move written through: once stamped with its size and time, a
+    // start compares those instead of reading it, so no power cut may tear it after the stamp.
     // The old library goes first: one that is loaded refuses at once, where a move over it would be
     // refused only once the wait for a moment's hold is over.
     const bool placed =
         retryWhileHeld([&] { return DeleteFileW(library.c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND; }) &&
-        received.replace(library, false);
+        received.replace(library);
     if (!placed)
         failPlacement(entry.file, GetLastError());
+    entry.noteLibrary(folder);
     entry.writeStamp(folder);
     return true;
 }

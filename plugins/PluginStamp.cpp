@@ -1,6 +1,7 @@
 #include <zlib.h>
 
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -48,36 +49,72 @@ bool readNumberLine(FILE* file, uint32_t& number) {
     return true;
 }
 
-// A stamp that two files share keeps, after its first line, one line per file: its name, its index
-// line's checksum and the CRC-32 of its bytes. Older versions read only the first line.
-struct SharedLine {
-    char file[32];
-    uint32_t crc;
-    uint32_t library;
+// What a stamp says of one file. A stamp of one file holds the checksum, the CRC-32 of the library,
+// then the mark; a stamp that two files share keeps, after its first line, one line per file: its
+// name, its index line's checksum, the CRC-32 of its bytes and the mark. The mark is the library's
+// size and last-write time, then the index line's size and remote name: versions that do not flush
+// a download before stamping it write none, and older versions read only what comes before it.
+struct Vouched {
+    char file[32] = "";  // in a shared stamp
+    uint32_t crc = 0;
+    uint32_t library = 0;
+    uint64_t librarySize = 0;
+    uint64_t libraryWritten = 0;  // 0: no mark
+    uint32_t size = 0;
+    char name[32] = "";
 };
+// Seven fields, two of them names of at most 31 characters.
+constexpr size_t kLineSize = 160;
 // Far more than two names of one stem that a router lists.
 constexpr size_t kMostSharedLines = 64;
 
-std::vector<SharedLine> readSharedLines(const std::wstring& path) {
-    std::vector<SharedLine> lines;
+void readMark(const char* text, Vouched& into) {
+    unsigned long long size = 0, written = 0;
+    unsigned lineSize = 0;
+    char name[32];
+    if (std::sscanf(text, "%llu %llu %u %31s", &size, &written, &lineSize, name) != 4)
+        return;
+    into.librarySize = size;
+    into.libraryWritten = written;
+    into.size = lineSize;
+    std::snprintf(into.name, sizeof into.name, "%s", name);
+}
+
+// The mark after `before`, when the library's size and time are known.
+void writeMark(FILE* stamp, const char* before, uint64_t librarySize, uint64_t libraryWritten, uint32_t size,
+               const char* name) {
+    if (libraryWritten)
+        std::fprintf(stamp, "%s%llu %llu %u %s", before, static_cast<unsigned long long>(librarySize),
+                     static_cast<unsigned long long>(libraryWritten), size, name);
+}
+
+bool readSharedLine(const char* line, Vouched& into) {
+    unsigned crc, library;
+    int used = 0;
+    if (std::sscanf(line, "%31s %u %u%n", into.file, &crc, &library, &used) != 3)
+        return false;
+    into.crc = crc;
+    into.library = library;
+    readMark(line + used, into);
+    return true;
+}
+
+std::vector<Vouched> readSharedLines(const std::wstring& path) {
+    std::vector<Vouched> lines;
     StdFile stamp(openStamp(path, L"r"));
-    char line[80];
+    char line[kLineSize];
     if (!stamp || !std::fgets(line, sizeof line, stamp.get()))
         return lines;
     while (lines.size() < kMostSharedLines && std::fgets(line, sizeof line, stamp.get())) {
-        SharedLine read{};
-        unsigned crc, library;
-        if (std::sscanf(line, "%31s %u %u", read.file, &crc, &library) == 3) {
-            read.crc = crc;
-            read.library = library;
+        Vouched read;
+        if (readSharedLine(line, read))
             lines.push_back(read);
-        }
     }
     return lines;
 }
 
 // `lines` without the entry's own; the rest stays for the other files of the stem.
-std::vector<SharedLine> othersOf(const PluginEntry& entry, std::vector<SharedLine> lines) {
+std::vector<Vouched> othersOf(const PluginEntry& entry, std::vector<Vouched> lines) {
     for (auto it = lines.begin(); it != lines.end();)
         it = sameFileName(it->file, entry.file) ? lines.erase(it) : it + 1;
     return lines;
@@ -85,40 +122,91 @@ std::vector<SharedLine> othersOf(const PluginEntry& entry, std::vector<SharedLin
 
 // Text mode on purpose: the stamp on disk ends in CR LF. The first line is the checksum an older
 // version looks for, that of the file written last.
-void writeSharedLines(const std::wstring& path, const std::vector<SharedLine>& lines) {
-    if (lines.empty()) {
+void writeSharedLines(const std::wstring& path, const std::vector<Vouched>& lines, const PluginEntry* own) {
+    if (lines.empty() && !own) {
         removeStamp(path);
         return;
     }
     StdFile stamp(openStamp(path, L"w", true));
     if (!stamp)
         return;
-    std::fprintf(stamp.get(), "%u\n", lines.back().crc);
-    for (const SharedLine& line : lines)
-        std::fprintf(stamp.get(), "%s %u %u\n", line.file, line.crc, line.library);
+    std::fprintf(stamp.get(), "%u\n", own ? own->crc : lines.back().crc);
+    for (const Vouched& line : lines) {
+        std::fprintf(stamp.get(), "%s %u %u", line.file, line.crc, line.library);
+        writeMark(stamp.get(), " ", line.librarySize, line.libraryWritten, line.size, line.name);
+        std::fprintf(stamp.get(), "\n");
+    }
+    if (own) {
+        std::fprintf(stamp.get(), "%s %u %u", own->file, own->crc, own->libraryCrc);
+        writeMark(stamp.get(), " ", own->librarySize, own->libraryWritten, own->size, own->name);
+        std::fprintf(stamp.get(), "\n");
+    }
 }
 
-// The first line holds `crc`; the second, when asked for, the CRC-32 of the library it vouches for.
-// A shared stamp holds both in the entry's own line.
-bool readStamp(const PluginEntry& entry, const std::wstring& folder, uint32_t* library) {
-    const std::wstring path = stampFile(entry, folder);
+enum class Layout { Single, Shared, Either };
+
+// What the stamp at `path` says of the entry's file, when it was stamped for the entry's checksum.
+// A stamp of another version folder may have either layout: a second line of one number is a stamp
+// of one file.
+bool findVouched(const PluginEntry& entry, const std::wstring& path, Layout layout, Vouched& found) {
+    StdFile stamp(openStamp(path, L"r"));
+    uint32_t first = 0;
+    char line[kLineSize];
+    if (!stamp)
+        return false;
+    const bool numbered = readNumberLine(stamp.get(), first);
+    if (!std::fgets(line, sizeof line, stamp.get()))
+        return false;
+    Vouched read;
+    const bool shared = layout == Layout::Shared || (layout == Layout::Either && readSharedLine(line, read));
+    if (!shared) {
+        unsigned library;
+        if (!numbered || first != entry.crc || std::sscanf(line, "%u", &library) != 1)
+            return false;
+        found.crc = first;
+        found.library = library;
+        if (std::fgets(line, sizeof line, stamp.get()))
+            readMark(line, found);
+        return true;
+    }
+    size_t count = 0;
+    do {
+        read = Vouched();
+        if (readSharedLine(line, read) && sameFileName(read.file, entry.file) && read.crc == entry.crc) {
+            found = read;
+            return true;
+        }
+    } while (++count < kMostSharedLines && std::fgets(line, sizeof line, stamp.get()));
+    return false;
+}
+
+// 100-nanosecond ticks since 1601.
+uint64_t ticks(const FILETIME& time) { return (uint64_t(time.dwHighDateTime) << 32) | time.dwLowDateTime; }
+
+// The size and last-write time of the library as the system reports them, without opening it.
+bool libraryState(const PluginEntry& entry, const std::wstring& folder, uint64_t& size, uint64_t& written) {
+    const std::wstring path = joinPath(folder, widen(entry.file));
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (path.empty() || !GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data) ||
+        (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        return false;
+    size = (uint64_t(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    written = ticks(data.ftLastWriteTime);
+    return written != 0;
+}
+
+// Puts the library's bytes on disk for good; true when it is still of that size and time then.
+bool flushLibrary(const PluginEntry& entry, const std::wstring& folder, uint64_t size, uint64_t written) {
+    const std::wstring path = joinPath(folder, widen(entry.file));
     if (path.empty())
         return false;
-    if (entry.sharedStamp) {
-        for (const SharedLine& line : readSharedLines(path)) {
-            if (sameFileName(line.file, entry.file) && line.crc == entry.crc) {
-                if (library)
-                    *library = line.library;
-                return true;
-            }
-        }
+    FileHandle library(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!library || !FlushFileBuffers(library.get()))
         return false;
-    }
-    StdFile stamp(openStamp(path, L"r"));
-    uint32_t number = 0;
-    if (!stamp || !readNumberLine(stamp.get(), number) || number != entry.crc)
-        return false;
-    return !library || readNumberLine(stamp.get(), *library);
+    library.reset();
+    uint64_t sizeNow = 0, writtenNow = 0;
+    return libraryState(entry, folder, sizeNow, writtenNow) && sizeNow == size && writtenNow == written;
 }
 
 }  // namespace
@@ -128,19 +216,17 @@ void PluginEntry::writeStamp(const std::wstring& folder) const {
     if (path.empty())
         return;
     if (sharedStamp) {
-        std::vector<SharedLine> lines = othersOf(*this, readSharedLines(path));
-        SharedLine own{};
-        std::snprintf(own.file, sizeof own.file, "%s", file);
-        own.crc = crc;
-        own.library = libraryCrc;
-        lines.push_back(own);
-        writeSharedLines(path, lines);
+        writeSharedLines(path, othersOf(*this, readSharedLines(path)), this);
         return;
     }
     // Text mode on purpose: the stamp on disk ends in CR LF.
     StdFile stamp(openStamp(path, L"w", true));
-    if (stamp)
-        std::fprintf(stamp.get(), "%u\n%u\n", crc, libraryCrc);
+    if (!stamp)
+        return;
+    std::fprintf(stamp.get(), "%u\n%u\n", crc, libraryCrc);
+    writeMark(stamp.get(), "", librarySize, libraryWritten, size, name);
+    if (libraryWritten)
+        std::fprintf(stamp.get(), "\n");
 }
 
 // In place: a rewrite that failed half-way, on a full disk, would leave the plugin out of date.
@@ -170,15 +256,25 @@ void PluginEntry::deleteStamp(const std::wstring& folder) const {
         return;
     }
     // The other files of the stem stay vouched for.
-    const std::vector<SharedLine> lines = readSharedLines(path);
-    const std::vector<SharedLine> others = othersOf(*this, lines);
+    const std::vector<Vouched> lines = readSharedLines(path);
+    const std::vector<Vouched> others = othersOf(*this, lines);
     if (others.size() != lines.size() || others.empty())
-        writeSharedLines(path, others);
+        writeSharedLines(path, others, nullptr);
 }
 
-bool PluginEntry::stampMatches(const std::wstring& folder) const { return readStamp(*this, folder, nullptr); }
+bool PluginEntry::stampMatches(const std::wstring& folder) const {
+    const std::wstring path = stampFile(*this, folder);
+    if (path.empty())
+        return false;
+    Vouched read;
+    if (sharedStamp)
+        return findVouched(*this, path, Layout::Shared, read);
+    StdFile stamp(openStamp(path, L"r"));
+    uint32_t number = 0;
+    return stamp && readNumberLine(stamp.get(), number) && number == crc;
+}
 
-// Read once, in large blocks: this runs for every plugin at every start.
+// Read once, in large blocks: this runs only for a library that its stamp's mark does not describe.
 bool PluginEntry::measureLibrary(const std::wstring& folder) {
     const std::wstring path = joinPath(folder, widen(file));
     if (path.empty())
@@ -206,7 +302,47 @@ bool PluginEntry::measureLibrary(const std::wstring& folder) {
     return true;
 }
 
+bool PluginEntry::noteLibrary(const std::wstring& folder) {
+    if (libraryState(*this, folder, librarySize, libraryWritten))
+        return true;
+    librarySize = libraryWritten = 0;
+    return false;
+}
+
+// A library is stamped with its size and time only once it is on disk for good, so a change to
+// either means it may have been edited, cut, replaced or torn: then its bytes decide.
 bool PluginEntry::isCurrent(const std::wstring& folder) {
-    uint32_t stamped = 0;
-    return readStamp(*this, folder, &stamped) && measureLibrary(folder) && libraryCrc == stamped;
+    const std::wstring path = stampFile(*this, folder);
+    Vouched stamped;
+    uint64_t size = 0, written = 0;
+    if (path.empty() || !findVouched(*this, path, sharedStamp ? Layout::Shared : Layout::Single, stamped) ||
+        !libraryState(*this, folder, size, written))
+        return false;
+    librarySize = libraryWritten = 0;
+    if (stamped.libraryWritten && stamped.libraryWritten == written && stamped.librarySize == size) {
+        libraryCrc = stamped.library;
+        librarySize = size;
+        libraryWritten = written;
+        return true;
+    }
+    if (!measureLibrary(folder) || libraryCrc != stamped.library)
+        return false;
+    // An older stamp, or a library touched but unchanged: once flushed, the next start need not read it.
+    if (flushLibrary(*this, folder, size, written)) {
+        librarySize = size;
+        libraryWritten = written;
+        writeStamp(folder);
+    }
+    return true;
+}
+
+bool PluginEntry::vouchedIn(const std::wstring& other) {
+    const std::wstring path = stampFile(*this, other);
+    Vouched stamped;
+    // Only a stamp with the mark names the line it was fetched for.
+    if (path.empty() || !findVouched(*this, path, Layout::Either, stamped) || !stamped.libraryWritten ||
+        stamped.size != size || std::strcmp(stamped.name, name) != 0)
+        return false;
+    libraryCrc = stamped.library;
+    return true;
 }

@@ -247,9 +247,15 @@ CONNECT_CAPTION = "Veskaral tarsel v3.2.8"
 BOXWATCH_ERROR_BOX = ["--timeout", "60", "box", ERROR_CAPTION]
 
 
-def stamp_bytes(index_crc, library):
-    """A stamp file's bytes: the index line's checksum, then the CRC-32 of the library's bytes."""
-    return b"%d\r\n%d\r\n" % (int(index_crc), zlib.crc32(library))
+def stamp_bytes(line, library):
+    """A stamp file's bytes for an index line's fields (checksum, size, name, version) and the path of
+    the cached library: the checksum, the CRC-32 of the library's bytes, then the library's size and
+    last-write time (100 ns since 1601, as Wine gives it) with the line's size and remote name."""
+    with open(library, "rb") as f:
+        data = f.read()
+    written = os.stat(library).st_mtime_ns // 100 + 116444736000000000
+    return b"%d\r\n%d\r\n%d %d %d %s\r\n" % (int(line[0]), zlib.crc32(data), len(data), written, int(line[1]),
+                                              line[2].encode())
 
 
 def lines_of(out, prefixes=("DLLLoader", "DLL ", "getting", "loading", "linking", "lib ", "run ", "file truncated")):

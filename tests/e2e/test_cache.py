@@ -10,13 +10,16 @@ from harness import *  # noqa: F401,F403
 class CacheTrustTest(TarselCase):
     """The cache vouches only for what it holds, in its own folders, whatever happened before."""
 
+    def lines(self, version):
+        return {line.split()[2]: line.split() for line in index_lines(self.site, version).splitlines()}
+
     def crcs(self, version):
-        return {line.split()[2]: int(line.split()[0]) for line in index_lines(self.site, version).splitlines()}
+        return {name: int(line[0]) for name, line in self.lines(version).items()}
 
     def assert_cache_holds(self, version, plugins, ignore=frozenset()):
         """Exactly each library and its stamp, the stamp holding the index's checksum."""
         cache = self.cache(version)
-        crcs = self.crcs(version)
+        lines = self.lines(version)
         expected = sorted([n[:-3] for n in plugins] + [n.split(".")[0] + ".crc" for n in plugins])
         self.assertEqual(expected, sorted(set(os.listdir(cache)) - set(ignore)))
         for name, library in plugins.items():
@@ -24,7 +27,7 @@ class CacheTrustTest(TarselCase):
                 data = g.read()
                 self.assertEqual(data, f.read(), name)
             with open(os.path.join(cache, name.split(".")[0] + ".crc"), "rb") as f:
-                self.assertEqual(stamp_bytes(crcs[name], data), f.read())
+                self.assertEqual(stamp_bytes(lines[name], os.path.join(cache, name[:-3])), f.read())
 
     def test_a_planted_library_in_the_start_up_folder_is_never_linked(self):
         make_site(self.site, {"panel.dll.gz": "withrun.dll"})
@@ -116,6 +119,33 @@ class CacheTrustTest(TarselCase):
         self.assertLessEqual({n[:-3] for n in plugins}, held, "the scanner held every library")
         # A lock file the scanner held as it was let go stays; it blocks no one.
         self.assert_cache_holds("1.0", plugins, ignore={"tarsel.lock"})
+
+    def test_a_new_version_downloads_only_what_changed_and_stands_alone(self):
+        make_site(self.site, {"panel.dll.gz": "withrun.dll", "system.dll.gz": "norun.dll"})
+        status, out = self.tarsel("127.0.0.1:%d" % self.router("1.0").port, "admin", "pw")
+        self.assertEqual(-1, status, out)
+        # The router's update changes system.dll only.
+        plugins = {"panel.dll.gz": "withrun.dll", "system.dll.gz": "withrun2.dll"}
+        make_site(self.site, plugins)
+        router = self.router("2.0")
+        status, out = self.tarsel("127.0.0.1:%d" % router.port, "admin", "pw")
+        self.assertEqual(-1, status, out)
+        self.assertEqual(["GET /tarsel HTTP/1.0", "GET /tarsel/system.dll.gz HTTP/1.0"], router.requests())
+        self.assertIn("copied panel.dll from version 1.0\n", out)
+        self.assert_cache_holds("2.0", plugins)
+
+        # The first version's folder, unused for a month, is cleaned at the end of the next start...
+        month_ago = time.time() - 30 * 86400
+        os.utime(os.path.join(self.cache("1.0"), "system.crc"), (month_ago, month_ago))
+        status, out = self.tarsel("127.0.0.1:%d" % router.port, "admin", "pw")
+        self.assertEqual(-1, status, out)
+        self.assertEqual([], os.listdir(self.cache("1.0")))
+        # ...and the new one needs nothing from it.
+        status, out = self.tarsel("127.0.0.1:%d" % router.port, "admin", "pw")
+        self.assertEqual(-1, status, out)
+        self.assertEqual(["GET /tarsel HTTP/1.0"] * 2, router.requests()[2:])
+        self.assert_cache_holds("2.0", plugins)
+        self.assertEqual(4, len(self.run_calls()))
 
     def test_cleaning_never_follows_a_linked_folder(self):
         make_site(self.site, {"panel.dll.gz": "withrun.dll"})

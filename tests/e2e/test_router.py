@@ -40,7 +40,7 @@ class RouterTest(TarselCase):
                 data = g.read()
                 self.assertEqual(data, f.read())
             with open(os.path.join(cache, stem + ".crc"), "rb") as f:
-                self.assertEqual(stamp_bytes(index[stem + ".dll.gz"][0], data), f.read())
+                self.assertEqual(stamp_bytes(index[stem + ".dll.gz"], os.path.join(cache, stem + ".dll")), f.read())
 
         # Stamps are renewed at every connection that finds the plugin current.
         old = time.time() - 5 * 86400

@@ -86,7 +86,7 @@ TEST_F(LoaderTest, SecondConnectionOnlyRenewsStamps) {
             EXPECT_EQ(readFile(folder + "\\withrun.crc"), bare);
         }
     }
-    EXPECT_EQ(readFile(root + "\\v1\\norun.crc"), stamp(102, "norun.dll"));
+    EXPECT_EQ(readFile(root + "\\v1\\norun.crc"), stamp(102, "norun.dll", root + "\\v1"));
 }
 
 TEST_F(LoaderTest, MissingLibraryAndEditedStampDownloadedAgain) {
@@ -104,6 +104,70 @@ TEST_F(LoaderTest, MissingLibraryAndEditedStampDownloadedAgain) {
     EXPECT_EQ(readFile(version1 + "\\withrun.dll"), fixture("withrun.dll"));
     EXPECT_EQ(readFile(version1 + "\\withrun.crc"), stamp(101, "withrun.dll"));
     EXPECT_EQ(readFile(version1 + "\\norun.crc"), stamp(102, "norun.dll"));
+}
+
+// A line of another version is taken from that version's folder only when it is the very same line
+// and the library there is still the one its stamp vouches for.
+TEST_F(LoaderTest, NewVersionCopiesOnlyTheSameLineFromAnother) {
+    enum Change { Nothing, Bytes, OlderStamp };  // what happens in the first version's folder
+    const struct {
+        const char* what;
+        uint32_t crc, newCrc;
+        int moreBytes;  // the new line's size beyond the first's
+        const char* newName;
+        Change change;
+        bool copied;
+    } cases[] = {
+        {"the same line", 7, 7, 0, "withrun.dll.gz", Nothing, true},
+        {"checksum 0", 0, 0, 0, "withrun.dll.gz", Nothing, false},
+        {"another checksum", 7, 8, 0, "withrun.dll.gz", Nothing, false},
+        {"another size", 7, 7, 1, "withrun.dll.gz", Nothing, false},
+        {"another remote name", 7, 7, 0, "withrun.dll", Nothing, false},
+        {"its bytes changed there, size and time kept", 7, 7, 0, "withrun.dll.gz", Bytes, false},
+        {"stamped there by an older version", 7, 7, 0, "withrun.dll.gz", OlderStamp, false},
+    };
+    const std::string gz = gzipBytes(fixture("withrun.dll"));
+    serve("/tarsel/withrun.dll.gz", gz);
+    serve("/tarsel/withrun.dll", gz);
+    sizes["withrun.dll"] = gz.size();
+    int round = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        for (const std::string& name : listFolder(root))  // no other row's folder to copy from
+            removeTree(root + "\\" + name);
+        const std::string first = "a" + std::to_string(++round), second = "b" + std::to_string(round);
+        const std::string from = root + "\\" + first, to = root + "\\" + second;
+        setIndex(std::to_string(c.crc) + " " + std::to_string(gz.size()) + " withrun.dll.gz " + first + "\n");
+        {
+            DllLoader loader;
+            connect(loader);
+        }
+        const std::string library = from + "\\withrun.dll";
+        if (c.change == Bytes) {
+            const ULONGLONG written = lastWrite(library);
+            std::string bytes = fixture("withrun.dll");
+            bytes[bytes.size() / 2] ^= 1;
+            writeFile(library, bytes);
+            setLastWrite(library, FILETIME{DWORD(written), DWORD(written >> 32)});
+        } else if (c.change == OlderStamp) {
+            const std::string stamped = readFile(from + "\\withrun.crc");
+            writeFile(from + "\\withrun.crc", stamped.substr(0, stamped.find('\n', stamped.find('\n') + 1) + 1));
+        }
+        setIndex(std::to_string(c.newCrc) + " " + std::to_string(gz.size() + c.moreBytes) + " " + c.newName + " " +
+                 second + "\n");
+        const size_t asked = server->requests().size();
+        DllLoader loader;
+        const std::string out = connect(loader);
+
+        const std::string copied = "copied withrun.dll from version " + first + "\n";
+        EXPECT_EQ(out.find(copied) != std::string::npos, c.copied) << out;
+        EXPECT_EQ(server->requests().size() - asked, c.copied ? 1u : 2u);
+        if (c.copied) {
+            EXPECT_EQ(readFile(to + "\\withrun.dll"), fixture("withrun.dll"));
+            EXPECT_EQ(readFile(to + "\\withrun.crc"), stamp(c.newCrc, "withrun.dll", to));
+            EXPECT_TRUE(tempFiles(to).empty());
+        }
+    }
 }
 
 TEST_F(LoaderTest, ShortDownloadKeepsOldLibraryWithoutStamp) {

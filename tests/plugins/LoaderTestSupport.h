@@ -30,13 +30,6 @@ inline std::string fixture(const std::string& dll) {
     return bytes;
 }
 
-// A stamp's contents: the index line's checksum, then the CRC-32 of the library it vouches for.
-inline std::string stamp(uint32_t crc, const std::string& dll) {
-    const std::string bytes = fixture(dll);
-    const uLong library = crc32(0, reinterpret_cast<const Bytef*>(bytes.data()), static_cast<uInt>(bytes.size()));
-    return std::to_string(crc) + "\r\n" + std::to_string(library) + "\r\n";
-}
-
 inline std::vector<std::string> tempFiles(const std::string& folder) {
     std::vector<std::string> names;
     for (const std::string& name : listFolder(folder)) {
@@ -93,6 +86,16 @@ protected:
         return std::to_string(crc) + " " + std::to_string(gz.size()) + " " + file + ".gz " + version + "\r\n";
     }
     void setIndex(const std::string& text) { serve("/tarsel", text); }
+    // A stamp's contents for the fixture `dll` published with `crc` and cached in `folder`: the
+    // checksum, the CRC-32 of the library, then its size and last-write time with the line's size
+    // and remote name.
+    std::string stamp(uint32_t crc, const std::string& dll, const std::string& folder = {}) {
+        const std::string bytes = fixture(dll);
+        const uLong library = crc32(0, reinterpret_cast<const Bytef*>(bytes.data()), static_cast<uInt>(bytes.size()));
+        const std::string cached = (folder.empty() ? version1 : folder) + "\\" + dll;
+        return std::to_string(crc) + "\r\n" + std::to_string(library) + "\r\n" + std::to_string(bytes.size()) + " " +
+               std::to_string(lastWrite(cached)) + " " + std::to_string(sizes[dll]) + " " + dll + ".gz\r\n";
+    }
 
     // Runs one step with its printed lines captured; returns them.
     template <class Step>

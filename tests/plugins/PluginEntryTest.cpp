@@ -146,6 +146,14 @@ TEST_F(PluginStampFiles, WritesDigitsThenCrLf) {
     entry.writeStamp(folder);
     EXPECT_EQ(readFile("plugin.crc"), "12\r\n7\r\n");
     EXPECT_TRUE(entry.stampMatches(folder));
+    // Once the library's size and time are known, they follow with the line's size and remote name.
+    entry.librarySize = 4294967296ull;
+    entry.libraryWritten = 133000000000000001ull;
+    entry.size = 3;
+    std::snprintf(entry.name, sizeof entry.name, "plugin.dll.gz");
+    entry.writeStamp(folder);
+    EXPECT_EQ(readFile("plugin.crc"), "12\r\n7\r\n4294967296 133000000000000001 3 plugin.dll.gz\r\n");
+    EXPECT_TRUE(entry.stampMatches(folder));
 }
 
 TEST_F(PluginStampFiles, MatchesOnlyTheSameNumber) {
@@ -166,27 +174,51 @@ TEST_F(PluginStampFiles, MatchesOnlyTheSameNumber) {
     }
 }
 
-// The stamp vouches for the library's bytes as well as for the index line.
-TEST_F(PluginStampFiles, CurrentNeedsTheStampedLibraryBytes) {
+// The stamp vouches for the library as well as for the index line: by its size and last-write time
+// when it names them, else by the CRC-32 of its bytes.
+TEST_F(PluginStampFiles, CurrentNeedsTheStampedLibrary) {
+    enum Mark { None, Same, Later };  // the size and time in the stamp, as the library's were when stamped
     const struct {
         const char* what;
-        const char* stamp;
+        const char* stamp;  // its first two lines
+        Mark mark;
         const char* library;  // null: none
+        bool moved;           // its last-write time moved on after the stamp
         bool current;
     } cases[] = {
-        {"as stamped", "5\n2554427005\n", "MZ library bytes", true},
-        {"a byte changed on disk", "5\n2554427005\n", "MZ library bytez", false},
-        {"no library", "5\n2554427005\n", nullptr, false},
-        {"another index line", "6\n2554427005\n", "MZ library bytes", false},
-        {"no CRC-32 of the library", "5\n", "MZ library bytes", false},
+        {"older stamp, bytes as stamped", "5\n2554427005\n", None, "MZ library bytes", false, true},
+        {"older stamp, a byte changed on disk", "5\n2554427005\n", None, "MZ library bytez", false, false},
+        {"no library", "5\n2554427005\n", Same, nullptr, false, false},
+        {"another index line", "6\n2554427005\n", Same, "MZ library bytes", false, false},
+        {"no CRC-32 of the library", "5\n", None, "MZ library bytes", false, false},
+        {"size and time as stamped: the bytes are not read", "5\n1\n", Same, "MZ library bytez", false, true},
+        {"cut after its stamp, time put back", "5\n2554427005\n", Same, "MZ library", false, false},
+        {"torn or edited in place after its stamp", "5\n2554427005\n", Same, "MZ library bytez", true, false},
+        {"touched, bytes as stamped", "5\n2554427005\n", Same, "MZ library bytes", true, true},
+        {"a stamp written while the library was other", "5\n2554427005\n", Later, "MZ library bytez", false, false},
     };
     entry.crc = 5;
+    entry.size = 2;
+    std::snprintf(entry.name, sizeof entry.name, "plugin.dll.gz");
+    const FILETIME stamped = fileTimeDaysAgo(1);
+    const ULONGLONG stampedTicks = (ULONGLONG(stamped.dwHighDateTime) << 32) | stamped.dwLowDateTime;
     for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
         DeleteFileA("plugin.dll");
-        if (c.library)
+        std::string stamp = c.stamp;
+        if (c.mark != None)
+            stamp += "16 " + std::to_string(stampedTicks + (c.mark == Later ? 10000000 : 0)) + " 2 plugin.dll.gz\n";
+        writeFile("plugin.crc", stamp);
+        if (c.library) {
             writeFile("plugin.dll", c.library);
-        writeFile("plugin.crc", c.stamp);
-        EXPECT_EQ(entry.isCurrent(folder), c.current) << c.what;
+            setLastWrite("plugin.dll", c.moved ? fileTimeDaysAgo(0.5) : stamped);
+        }
+        EXPECT_EQ(entry.isCurrent(folder), c.current);
+        if (!c.current)
+            continue;
+        // A library found current by its bytes is stamped with its size and time from then on.
+        const std::string written = std::to_string(lastWrite("plugin.dll"));
+        EXPECT_NE(readFile("plugin.crc").find("\n16 " + written + " "), std::string::npos) << readFile("plugin.crc");
     }
 }
 
