@@ -26,8 +26,8 @@ public:
     // Flushes, closes and moves the file over `target`, which must lie in the same folder's volume.
     // False when a step fails, the system's last error saying why; the temporary file then goes. A
     // target in use (a loaded library) is refused only once the wait is over: delete such a target
-    // first, where refusal must be quick. Without `flush` the bytes reach the disk when the system gets to them:
-    // for a file whose contents are checked again before use, where a flush would only cost time.
+    // first, where refusal must be quick. Without `flush` the bytes reach the disk when the system gets
+    // to them.
     // `heldMs` bounds the wait for a target that another program holds.
     bool replace(const std::wstring& target, bool flush = true, DWORD heldMs = kHeldFileWaitMs);
 

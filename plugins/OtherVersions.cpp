@@ -37,7 +37,8 @@ bool copyChecked(const std::wstring& from, const std::wstring& folder, const std
         if (!WriteFile(copy.handle(), block.get(), got, &written, nullptr) || written != got)
             return false;
     }
-    return static_cast<uint32_t>(sum) == crc && copy.replace(to);
+    // A target held now is not waited for: the download that takes its place waits as it must.
+    return static_cast<uint32_t>(sum) == crc && copy.replace(to, true, 0);
 }
 
 }  // namespace

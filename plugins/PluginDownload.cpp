@@ -236,6 +236,9 @@ void Schedule::sendBack(Running& r) {
     limit = 1;
     if (budget)
         budget->giveBack(r.download->written());  // its temporary file goes, and it starts anew
+    // Listed after a failure already met: one after another, it would never have been asked for.
+    if (failure && r.queued.order > failedAt)
+        return;
     Queued again = r.queued;
     again.again = true;
     waiting.push_back(again);

@@ -99,6 +99,11 @@ void ConnectDialog::showSettingsNotice() {
 }
 
 void ConnectDialog::endWith(int result) {
+    // The save may wait for a file another program holds, handling messages: a second Connect or
+    // Cancel meanwhile must not save again.
+    if (ending_)
+        return;
+    ending_ = true;
     saveSettings();
     EndDialog(hwnd, result);
 }

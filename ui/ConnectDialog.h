@@ -84,4 +84,5 @@ private:
 
     SettingsLoad settings_;  // what the start found in the settings file, and where
     AddressListView list_;
+    bool ending_ = false;  // saving on the way out
 };

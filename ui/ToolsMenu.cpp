@@ -8,6 +8,7 @@
 #include "base/Handles.h"
 #include "base/MessagePump.h"
 #include "base/Product.h"
+#include "base/SystemLibrary.h"
 #include "ui/resource.h"
 
 namespace {
@@ -23,7 +24,7 @@ using FileDialog = BOOL(WINAPI*)(OPENFILENAMEW*);
 // The common file dialogs' library is loaded the first time a file is chosen: linked at start, it
 // and the shell libraries it brings in would cost every start of the program.
 FileDialog fileDialog(bool save) {
-    static HMODULE library = LoadLibraryW(L"comdlg32.dll");
+    static HMODULE library = loadSystemLibrary(L"comdlg32.dll");
     if (!library)
         return nullptr;
     return reinterpret_cast<FileDialog>(
