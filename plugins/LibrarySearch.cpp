@@ -10,10 +10,12 @@ struct SavedSearch {
 
 SavedSearch saved;
 
-std::wstring dllDirectory() {
+// A folder the system hands out as text of a length it tells: as long as it is, since a deep folder
+// does not fit MAX_PATH. Empty on failure.
+std::wstring systemFolderText(DWORD(WINAPI* get)(DWORD, LPWSTR)) {
     for (DWORD size = MAX_PATH;;) {
         std::wstring folder(size, L'\0');
-        const DWORD length = GetDllDirectoryW(size, &folder[0]);
+        const DWORD length = get(size, &folder[0]);
         if (length < size) {
             folder.resize(length);
             return folder;
@@ -27,7 +29,7 @@ std::wstring dllDirectory() {
 void restrictLibrarySearch() {
     if (saved.restricted)
         return;
-    saved.folder = dllDirectory();
+    saved.folder = systemFolderText(GetDllDirectoryW);
     saved.restricted = SetDllDirectoryW(L"") != 0;
 }
 
@@ -49,28 +51,9 @@ HMODULE loadLibraryAt(const std::wstring& path) {
     return LoadLibraryExW(exact.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
 }
 
-namespace {
-
-// As long as it is: a deep folder does not fit MAX_PATH.
-std::wstring currentFolder() {
-    for (DWORD size = MAX_PATH;;) {
-        std::wstring folder(size, L'\0');
-        const DWORD length = GetCurrentDirectoryW(size, &folder[0]);
-        if (length < size) {
-            folder.resize(length);
-            return folder;
-        }
-        if (length == 0)
-            return std::wstring();
-        size = length;  // the room it needs, with the terminator
-    }
-}
-
-}  // namespace
-
 bool LibraryFolder::enter(const std::wstring& folder) {
     if (!entered)
-        previous = currentFolder();
+        previous = systemFolderText(GetCurrentDirectoryW);
     if (!SetCurrentDirectoryW(folder.c_str()))
         return false;
     entered = true;

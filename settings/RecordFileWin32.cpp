@@ -190,7 +190,7 @@ DWORD lastFailure() {
     return reason != ERROR_SUCCESS ? reason : ERROR_WRITE_FAULT;
 }
 
-// One attempt: the whole file written beside the target and moved over it. The system's reason when
+// The whole file written beside the target and moved over it. The system's reason when
 // it failed, ERROR_SUCCESS when it did not.
 DWORD writeAndReplace(const std::wstring& path, const Record* window, const AddressBook& book, unsigned heldMs) {
     TemporaryFile temporary(folderOf(path));
@@ -208,20 +208,9 @@ bool saveFile(const std::wstring& path, const Record* window, const AddressBook&
     DWORD reason = ERROR_ACCESS_DENIED;
     // Opening it for writing would fail; a move over it succeeds on some systems and not on others.
     const DWORD attributes = GetFileAttributesW(path.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_READONLY)) {
-        const DWORD start = GetTickCount();
-        for (;;) {
-            reason = writeAndReplace(path, window, book, retryMs);
-            // A file held open without delete sharing cannot be replaced: the system refuses the
-            // move, as a sharing violation or as access denied. Each attempt writes afresh, since a
-            // failed move takes its temporary file with it.
-            const bool held =
-                reason == ERROR_SHARING_VIOLATION || reason == ERROR_LOCK_VIOLATION || reason == ERROR_ACCESS_DENIED;
-            if (!held || GetTickCount() - start >= retryMs)
-                break;
-            Sleep(50);
-        }
-    }
+    // A file held open without delete sharing cannot be replaced; the move waits up to `retryMs` for it.
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_READONLY))
+        reason = writeAndReplace(path, window, book, retryMs);
     // Whether "access denied" meant a holder: then the target cannot even be opened for deleting.
     if (reason == ERROR_ACCESS_DENIED && attributes != INVALID_FILE_ATTRIBUTES) {
         FileHandle probe(CreateFileW(path.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
