@@ -60,18 +60,27 @@ void runAttempt(ConnectionValues& values) {
         showProgress.now();
     });
 
-    // With every plugin current nothing is shown for the downloads. Otherwise the window opens once
-    // their first connections are under way, so that their round trips pass while it is made; it
-    // opens on the downloading step, whose clock starts before the first byte.
+    // With every plugin current or copied from another version folder, nothing is shown for the
+    // downloads. Otherwise the window opens once their first connections are under way, so that their
+    // round trips pass while it is made; it opens on the downloading step, whose clock starts before
+    // the first byte.
     const uint32_t pending = loader.pendingBytes();
     if (pending) {
         progress.showDownloading(values.host);
         progress.total = pending;
     }
-    loader.download(address, values.port, &progress, [&] {
-        if (pending)
+    loader.download(
+        address, values.port, &progress,
+        [&] {
+            if (pending)
+                showProgress.now();
+        },
+        [&](uint32_t size) {  // a plugin that another version folder could not give after all
+            if (!progress.total)
+                progress.showDownloading(values.host);
+            progress.total += size;
             showProgress.now();
-    });
+        });
 
     progress.showStarting();
     // A plugin's library initialisation runs in the process as the plugins expect it, and a window

@@ -71,33 +71,41 @@ void DllLoader::check(const std::function<void()>& waiting) {
     for (PluginEntry* e = entries; e; e = e->next)
         e->current = e->isCurrent(path);
     // What another version of the index already brought is copied rather than fetched again.
-    std::vector<std::wstring> others;
+    others.clear();
     bool looked = false;
     for (PluginEntry* e = entries; e; e = e->next) {
+        e->copyable = false;
         if (e->current || !e->crc)
             continue;
         if (!looked) {
             others = otherVersionFolders(path);
             looked = true;
         }
-        e->current = copyFromOtherVersion(*e, path, others);
+        for (const std::wstring& other : others)
+            e->copyable = e->copyable || e->vouchedIn(other);
     }
 }
 
 uint32_t DllLoader::pendingBytes() const {
     uint32_t total = 0;
     for (const PluginEntry* e = entries; e; e = e->next) {
-        if (!e->current)
+        if (!e->current && !e->copyable)
             total += e->size;
     }
     return total;
 }
 
 void DllLoader::download(uint32_t address, uint16_t port, FetcherListener* listener,
-                         const std::function<void()>& started) {
+                         const std::function<void()>& started, const std::function<void(uint32_t)>& copyFailed) {
     if (!entries)
         return;
-    fetchEntries(entries, useFolder(), address, port, listener, &written, started);
+    const std::wstring& path = useFolder();
+    fetchEntries(entries, path, address, port, listener, &written, started, [&](PluginEntry& e) {
+        e.current = copyFromOtherVersion(e, path, others);
+        if (!e.current && copyFailed)
+            copyFailed(e.size);
+        return e.current;
+    });
 }
 
 void DllLoader::link() {

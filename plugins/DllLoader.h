@@ -3,6 +3,8 @@
 // buffer, brings missing plugins into the cache's version folder, links them and hands over to "run".
 #include <cstdint>
 #include <functional>
+#include <string>
+#include <vector>
 
 #include "base/WriteBudget.h"
 #include "net/PageFetcher.h"
@@ -25,17 +27,19 @@ public:
     void fetch(uint32_t address, uint16_t port);
     // Enters the version folder (once for the attempt), waits until no other copy of the program
     // works in it, removes temporary files left by downloads that never ended, and marks the entries
-    // whose library and stamp match. An entry that another version folder holds for the same index
-    // line is copied from there and marked too. `waiting` is called when another copy is found
-    // working in the folder. Throws Exception when the folder cannot be made or entered.
+    // whose library and stamp match, and as copyable those that another version folder holds for the
+    // same index line. `waiting` is called when another copy is found working in the folder. Throws
+    // Exception when the folder cannot be made or entered.
     void check(const std::function<void()>& waiting = {});
-    // Bytes still to download: the sizes of the entries that are not current.
+    // Bytes still to download: the sizes of the entries neither current nor copyable.
     uint32_t pendingBytes() const;
     // Brings every entry into the version folder, several side by side; a short download does not
-    // stop the others. `started` is called once the first downloads' connections are under way.
-    // Throws Exception when a fetch fails or a download is corrupt.
+    // stop the others. `started` is called once the first downloads' connections are under way; the
+    // copyable entries are copied then. `copyFailed` gets the size of one that could not be copied
+    // and is downloaded instead. Throws Exception when a fetch fails or a download is corrupt.
     void download(uint32_t address, uint16_t port, FetcherListener* listener,
-                  const std::function<void()>& started = {});
+                  const std::function<void()>& started = {},
+                  const std::function<void(uint32_t size)>& copyFailed = {});
     // Loads every entry's library from the version folder; the earliest index line's "run" wins.
     // A file that does not load stays, with its stamp. Lets other copies of the program into the
     // folder afterwards.
@@ -56,5 +60,6 @@ private:
     void markSharedStamp(PluginEntry& added);
 
     VersionFolder folder;  // locked from check to link, current until the loader goes
+    std::vector<std::wstring> others;  // the other version folders, when an entry is copyable
     WriteBudget written;   // the downloads of this attempt
 };

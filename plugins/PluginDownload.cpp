@@ -133,9 +133,10 @@ namespace {
 // The downloads of one attempt: which plugin starts when, and what a failure means.
 class Schedule {
 public:
-    Schedule(std::deque<Queued> waiting, const std::wstring& folder, uint32_t address, uint16_t port,
-             FetcherListener* listener, WriteBudget* budget)
+    Schedule(std::deque<Queued> waiting, std::vector<Queued> copies, const std::wstring& folder, uint32_t address,
+             uint16_t port, FetcherListener* listener, WriteBudget* budget)
         : waiting(std::move(waiting)),
+          copies(std::move(copies)),
           folder(folder),
           address(address),
           port(port),
@@ -143,7 +144,7 @@ public:
           budget(budget) {}
 
     // Runs until every plugin has come or ended; then raises the first failure in list order, if any.
-    void run(const std::function<void()>& started);
+    void run(const std::function<void()>& started, const std::function<bool(PluginEntry&)>& copy);
 
 private:
     struct Running {
@@ -159,8 +160,11 @@ private:
     bool advance(Running& download, bool& busy);
     void sendBack(Running& download);
     void fail(const Running& download);
+    // What another version folder holds comes from there; what does not come is queued to download.
+    void copyAll(const std::function<bool(PluginEntry&)>& copy);
 
     std::deque<Queued> waiting;  // in the order they start
+    std::vector<Queued> copies;  // in list order
     std::vector<Running> running;
     unsigned limit = kParallelDownloads;
     std::exception_ptr failure;  // of a download that ran alone: the router's answer to that plugin
@@ -258,10 +262,25 @@ void Schedule::fail(const Running& r) {
                   waiting.end());
 }
 
-void Schedule::run(const std::function<void()>& started) {
+void Schedule::copyAll(const std::function<bool(PluginEntry&)>& copy) {
+    for (const Queued& c : copies) {
+        if (copy && copy(*c.entry))
+            continue;
+        // Listed after a failure already met: one after another, it would never have been asked for.
+        if (failure && c.order > failedAt)
+            continue;
+        waiting.push_back(c);
+        if (limit == 1)
+            std::stable_sort(waiting.begin(), waiting.end(),
+                             [](const Queued& a, const Queued& b) { return a.order < b.order; });
+    }
+    copies.clear();
+}
+
+void Schedule::run(const std::function<void()>& started, const std::function<bool(PluginEntry&)>& copy) {
     std::vector<Transfer*> transfers;
     bool startedCalled = false;
-    while (!waiting.empty() || !running.empty()) {
+    while (!waiting.empty() || !running.empty() || !copies.empty()) {
         startWhatMay();
         bool busy = false;
         for (size_t i = 0; i < running.size();) {
@@ -270,9 +289,12 @@ void Schedule::run(const std::function<void()>& started) {
             else
                 ++i;
         }
-        if (started && !startedCalled) {
+        if (!startedCalled) {
             startedCalled = true;
-            started();
+            if (started)
+                started();
+            // Copies read and write the disk while the downloads' round trips pass.
+            copyAll(copy);
         }
         if (running.empty())
             continue;
@@ -288,16 +310,20 @@ void Schedule::run(const std::function<void()>& started) {
 }  // namespace
 
 void fetchEntries(PluginEntry* entries, const std::wstring& folder, uint32_t address, uint16_t port,
-                  FetcherListener* listener, WriteBudget* budget, const std::function<void()>& started) {
+                  FetcherListener* listener, WriteBudget* budget, const std::function<void()>& started,
+                  const std::function<bool(PluginEntry&)>& copy) {
     std::deque<Queued> waiting;
+    std::vector<Queued> copies;
     unsigned order = 0;
     for (PluginEntry* e = entries; e; e = e->next) {
         if (e->current)
             e->renewStamp(folder);  // which keeps the version folder from being cleaned
+        else if (e->copyable)
+            copies.push_back({e, order++});
         else
             waiting.push_back({e, order++});
     }
     if (waiting.size() > kParallelDownloads)
         interleaveBySize(waiting);
-    Schedule(std::move(waiting), folder, address, port, listener, budget).run(started);
+    Schedule(std::move(waiting), std::move(copies), folder, address, port, listener, budget).run(started, copy);
 }

@@ -67,7 +67,9 @@ constexpr unsigned kParallelDownloads = 12;
 // download that ran alone counts: the plugins listed after the first such one are not fetched, and
 // once nothing is under way it leaves as an Exception. Close stops them all at once, their temporary
 // files deleted. What they write counts against `budget`. `started` is called once the first
-// downloads' connections are under way.
+// downloads' connections are under way. The entries marked copyable are then handed to `copy`, in
+// list order, while those round trips pass; one it cannot bring is downloaded after all.
 void fetchEntries(PluginEntry* entries, const std::wstring& folder, uint32_t address, uint16_t port,
                   FetcherListener* listener, WriteBudget* budget = nullptr,
-                  const std::function<void()>& started = {});
+                  const std::function<void()>& started = {},
+                  const std::function<bool(PluginEntry&)>& copy = {});

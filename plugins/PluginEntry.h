@@ -55,6 +55,7 @@ struct PluginEntry {
     uint64_t librarySize = 0;
     uint64_t libraryWritten = 0;
     bool current = false;
+    bool copyable = false;     // another version folder vouches for its very line: copied, not fetched
     bool sharedStamp = false;  // another entry's file has the same stamp
     PluginEntry* next = nullptr;
 };

@@ -157,11 +157,17 @@ TEST_F(LoaderTest, NewVersionCopiesOnlyTheSameLineFromAnother) {
                  second + "\n");
         const size_t asked = server->requests().size();
         DllLoader loader;
-        const std::string out = connect(loader);
+        std::string out = fetchAndCheck(loader);
+        // What the progress window is told to expect: before the downloads, then when a copy fails.
+        uint64_t expected = loader.pendingBytes();
+        out += captured([&] {
+            loader.download(address, server->port(), nullptr, {}, [&](uint32_t size) { expected += size; });
+        });
 
         const std::string copied = "copied withrun.dll from version " + first + "\n";
         EXPECT_EQ(out.find(copied) != std::string::npos, c.copied) << out;
         EXPECT_EQ(server->requests().size() - asked, c.copied ? 1u : 2u);
+        EXPECT_EQ(expected, c.copied ? 0u : gz.size() + c.moreBytes);
         if (c.copied) {
             EXPECT_EQ(readFile(to + "\\withrun.dll"), fixture("withrun.dll"));
             EXPECT_EQ(readFile(to + "\\withrun.crc"), stamp(c.newCrc, "withrun.dll", to));
