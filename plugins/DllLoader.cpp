@@ -84,6 +84,13 @@ void DllLoader::check(const std::function<void()>& waiting) {
         for (const std::wstring& other : others)
             e->copyable = e->copyable || e->vouchedIn(other);
     }
+    // Lines of one local file keep the list order of their downloads: none of them is copied.
+    for (PluginEntry* e = entries; e; e = e->next) {
+        for (PluginEntry* o = e->next; o; o = o->next) {
+            if (sameFileName(e->file, o->file))
+                e->copyable = o->copyable = false;
+        }
+    }
 }
 
 uint32_t DllLoader::pendingBytes() const {

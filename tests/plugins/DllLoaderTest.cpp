@@ -117,6 +117,7 @@ TEST_F(LoaderTest, NewVersionCopiesOnlyTheSameLineFromAnother) {
         const char* newName;
         Change change;
         bool copied;
+        bool secondLine = false;  // the new index lists the file again, under its other remote name
     } cases[] = {
         {"the same line", 7, 7, 0, "withrun.dll.gz", Nothing, true},
         {"checksum 0", 0, 0, 0, "withrun.dll.gz", Nothing, false},
@@ -125,6 +126,8 @@ TEST_F(LoaderTest, NewVersionCopiesOnlyTheSameLineFromAnother) {
         {"another remote name", 7, 7, 0, "withrun.dll", Nothing, false},
         {"its bytes changed there, size and time kept", 7, 7, 0, "withrun.dll.gz", Bytes, false},
         {"stamped there by an older version", 7, 7, 0, "withrun.dll.gz", OlderStamp, false},
+        {"a second line of the same file: both downloaded in list order", 7, 7, 0, "withrun.dll.gz", Nothing, false,
+         true},
     };
     const std::string gz = gzipBytes(fixture("withrun.dll"));
     serve("/tarsel/withrun.dll.gz", gz);
@@ -153,8 +156,9 @@ TEST_F(LoaderTest, NewVersionCopiesOnlyTheSameLineFromAnother) {
             const std::string stamped = readFile(from + "\\withrun.crc");
             writeFile(from + "\\withrun.crc", stamped.substr(0, stamped.find('\n', stamped.find('\n') + 1) + 1));
         }
-        setIndex(std::to_string(c.newCrc) + " " + std::to_string(gz.size() + c.moreBytes) + " " + c.newName + " " +
-                 second + "\n");
+        const std::string newLine = std::to_string(c.newCrc) + " " + std::to_string(gz.size() + c.moreBytes);
+        setIndex(newLine + " " + c.newName + " " + second + "\n" +
+                 (c.secondLine ? newLine + " withrun.dll " + second + "\n" : ""));
         const size_t asked = server->requests().size();
         DllLoader loader;
         std::string out = fetchAndCheck(loader);
@@ -166,8 +170,9 @@ TEST_F(LoaderTest, NewVersionCopiesOnlyTheSameLineFromAnother) {
 
         const std::string copied = "copied withrun.dll from version " + first + "\n";
         EXPECT_EQ(out.find(copied) != std::string::npos, c.copied) << out;
-        EXPECT_EQ(server->requests().size() - asked, c.copied ? 1u : 2u);
-        EXPECT_EQ(expected, c.copied ? 0u : gz.size() + c.moreBytes);
+        const size_t downloads = c.copied ? 0 : c.secondLine ? 2 : 1;
+        EXPECT_EQ(server->requests().size() - asked, 1 + downloads);
+        EXPECT_EQ(expected, downloads * (gz.size() + c.moreBytes));
         if (c.copied) {
             EXPECT_EQ(readFile(to + "\\withrun.dll"), fixture("withrun.dll"));
             EXPECT_EQ(readFile(to + "\\withrun.crc"), stamp(c.newCrc, "withrun.dll", to));
