@@ -65,7 +65,8 @@ void runAttempt(ConnectionValues& values) {
     // round trips pass while it is made; it opens on the downloading step, whose clock starts before
     // the first byte.
     const uint32_t pending = loader.pendingBytes();
-    if (pending) {
+    bool downloading = pending != 0;
+    if (downloading) {
         progress.showDownloading(values.host);
         progress.total = pending;
     }
@@ -76,8 +77,9 @@ void runAttempt(ConnectionValues& values) {
                 showProgress.now();
         },
         [&](uint32_t size) {  // a plugin that another version folder could not give after all
-            if (!progress.total)
+            if (!downloading)
                 progress.showDownloading(values.host);
+            downloading = true;
             progress.total += size;
             showProgress.now();
         });

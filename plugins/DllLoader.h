@@ -28,7 +28,7 @@ public:
     // Enters the version folder (once for the attempt), waits until no other copy of the program
     // works in it, removes temporary files left by downloads that never ended, and marks the entries
     // whose library and stamp match, and as copyable those that another version folder holds for the
-    // same index line. `waiting` is called when another copy is found working in the folder. Throws
+    // same index line, unless another line names the same local file. `waiting` is called when another copy is found working in the folder. Throws
     // Exception when the folder cannot be made or entered.
     void check(const std::function<void()>& waiting = {});
     // Bytes still to download: the sizes of the entries neither current nor copyable.

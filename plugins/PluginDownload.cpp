@@ -160,8 +160,9 @@ private:
     bool advance(Running& download, bool& busy);
     void sendBack(Running& download);
     void fail(const Running& download);
-    // What another version folder holds comes from there; what does not come is queued to download.
-    void copyAll(const std::function<bool(PluginEntry&)>& copy);
+    // The next plugin that another version folder holds comes from there; if it does not, it is
+    // queued to download.
+    void copyNext(const std::function<bool(PluginEntry&)>& copy);
 
     std::deque<Queued> waiting;  // in the order they start
     std::vector<Queued> copies;  // in list order
@@ -262,19 +263,18 @@ void Schedule::fail(const Running& r) {
                   waiting.end());
 }
 
-void Schedule::copyAll(const std::function<bool(PluginEntry&)>& copy) {
-    for (const Queued& c : copies) {
-        if (copy && copy(*c.entry))
-            continue;
-        // Listed after a failure already met: one after another, it would never have been asked for.
-        if (failure && c.order > failedAt)
-            continue;
-        waiting.push_back(c);
-        if (limit == 1)
-            std::stable_sort(waiting.begin(), waiting.end(),
-                             [](const Queued& a, const Queued& b) { return a.order < b.order; });
-    }
-    copies.clear();
+void Schedule::copyNext(const std::function<bool(PluginEntry&)>& copy) {
+    const Queued next = copies.front();
+    copies.erase(copies.begin());
+    // Listed after a failure already met: one after another, it would never have been reached.
+    if (failure && next.order > failedAt)
+        return;
+    if (copy && copy(*next.entry))
+        return;
+    waiting.push_back(next);
+    if (limit == 1)
+        std::stable_sort(waiting.begin(), waiting.end(),
+                         [](const Queued& a, const Queued& b) { return a.order < b.order; });
 }
 
 void Schedule::run(const std::function<void()>& started, const std::function<bool(PluginEntry&)>& copy) {
@@ -293,8 +293,12 @@ void Schedule::run(const std::function<void()>& started, const std::function<boo
             startedCalled = true;
             if (started)
                 started();
-            // Copies read and write the disk while the downloads' round trips pass.
-            copyAll(copy);
+        }
+        // Copies read and write the disk while the downloads' round trips pass, one a pass, so that
+        // the connections and the window keep being served between them.
+        if (!copies.empty()) {
+            copyNext(copy);
+            busy = true;
         }
         if (running.empty())
             continue;
