@@ -15,6 +15,10 @@ bool entryToRecord(const AddressEntry& entry, Record& record) {
     return written;
 }
 
+bool isEntryKey(const std::string& key) {
+    return key == "type" || key == "host" || key == "login" || key == "note" || key == "keep-pwd" || key == "pwd";
+}
+
 void recordToEntry(const Record& record, AddressEntry& entry) {
     if (!entry.address)
         entry.address = record.getStringCopy("host");

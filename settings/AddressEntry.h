@@ -19,3 +19,5 @@ bool entryToRecord(const AddressEntry& entry, Record& record);
 // Fills the members that are still absent: host (""), login ("admin"), note (""), pwd (""); always
 // sets keepPassword, true unless a 1-byte "keep-pwd" says otherwise.
 void recordToEntry(const Record& record, AddressEntry& entry);
+// The keys recordToEntry looks at, "type" among them.
+bool isEntryKey(const std::string& key);

@@ -97,7 +97,7 @@ size_t Record::write(ByteSink& sink) const {
     return total + 2;
 }
 
-size_t Record::read(ByteSource& source, bool* damaged) {
+size_t Record::read(ByteSource& source, bool* damaged, KeyFilter keep) {
     size_t consumed = 0;
     bool ended = false;  // at the end marker
     bool skipped = false;
@@ -130,16 +130,23 @@ size_t Record::read(ByteSource& source, bool* damaged) {
             source.skip(static_cast<size_t>(source.remaining()));
             break;
         }
-        Field field;
         char key[kMaxKeyLength];
-        std::vector<uint8_t> value(length - 1 - keyLength);
-        if (source.read(key, keyLength) != keyLength || source.read(value.data(), value.size()) != value.size())
+        if (source.read(key, keyLength) != keyLength)
             break;
+        Field field;
         // Keys are compared as terminated texts: a zero byte ends one.
         const void* zero = std::memchr(key, 0, keyLength);
         field.key.assign(key, zero ? static_cast<const char*>(zero) - key : keyLength);
-        field.value = std::move(value);
-        fields_.push_back(std::move(field));
+        const size_t valueLength = length - 1 - keyLength;
+        if (keep && (!keep(field.key) || find(field.key.c_str()))) {
+            if (!source.skip(valueLength))
+                break;
+        } else {
+            field.value.resize(valueLength);
+            if (source.read(field.value.data(), valueLength) != valueLength)
+                break;
+            fields_.push_back(std::move(field));
+        }
         consumed += length + 2;
     }
     if (damaged && (skipped || (!ended && !empty)))

@@ -34,10 +34,14 @@ public:
 
     // Appends the encoding; the number of bytes meant to be written.
     size_t write(ByteSink& sink) const;
+    // Which fields a read keeps; null keeps them all.
+    using KeyFilter = bool (*)(const std::string& key);
     // Parses one record from the position and appends its fields; the bytes consumed, 0 for none.
     // `damaged`, when given, is set when a field had to be skipped or was cut off, or the data
-    // ended before the record's end marker: bytes a save would not give back.
-    size_t read(ByteSource& source, bool* damaged = nullptr);
+    // ended before the record's end marker: bytes a save would not give back. With `keep`, only the
+    // first field of each key it accepts is kept: lookups never see the others, and a file of
+    // countless fields then takes no memory.
+    size_t read(ByteSource& source, bool* damaged = nullptr, KeyFilter keep = nullptr);
 
     size_t fieldCount() const { return fields_.size(); }
 

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "base/LittleEndian.h"
+#include "settings/WindowSettings.h"
 
 namespace {
 // Remembers whether any write failed, since a record's write reports only what it meant to write.
@@ -30,7 +31,8 @@ bool readRecords(ByteSource& source, bool addressesOnly, RecordFileContents& con
         return false;
     while (!source.atEnd() && !source.failed()) {
         Record record;
-        if (record.read(source, damaged) == 0)
+        // An address file's records are read as entries, a settings file's as entries or the window.
+        if (record.read(source, damaged, addressesOnly ? isEntryKey : isWindowKey) == 0)
             break;
         char type[16];
         if (!record.getString("type", type, sizeof type))

@@ -164,7 +164,7 @@ FileRead readRecordFile(const std::wstring& path, bool addressesOnly, const File
                 read.state = FileState::Damaged;
             }
         } catch (const std::bad_alloc&) {
-            read.state = FileState::NotRecords;  // a file of countless fields, on a 32-bit system
+            read.state = FileState::NotRecords;  // a file of countless records, on a 32-bit system
         } catch (const std::length_error&) {
             read.state = FileState::NotRecords;
         }

@@ -108,7 +108,7 @@ std::string writeSettingsFile(const SettingsLoad& load, const Record& window, co
         return std::string();
     const std::string shownPath = narrow(load.path);
     // A damaged file seen at the start, and kept beside it then, is still the same file: read again,
-    // it would give what the start read (and one too large for memory takes long to find so).
+    // it would give what the start read (and one of countless records takes long to find so).
     const bool damagedAtLoad = load.state == FileState::Damaged || load.state == FileState::NotRecords;
     FileRead now;
     if (damagedAtLoad && stampOf(load.path) == load.stamp) {

@@ -52,6 +52,13 @@ bool windowToRecord(const WindowSettings& window, const AddressEntry& current, R
     return record.setInt("list-sort", window.sortColumn) && record.setInt("list-ascend", window.sortAscending ? 1 : 0);
 }
 
+bool isWindowKey(const std::string& key) {
+    for (const char* column : kColumnKeys)
+        if (key == column)
+            return true;
+    return isEntryKey(key) || key == "bounds" || key == "list-sort" || key == "list-ascend";
+}
+
 WindowSettings recordToWindow(const Record& record, AddressEntry& current) {
     WindowSettings window;
     uint8_t bounds[16];

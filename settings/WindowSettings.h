@@ -24,6 +24,8 @@ struct WindowSettings {
 bool windowToRecord(const WindowSettings& window, const AddressEntry& current, Record& record);
 // What a "window" record says; fills the current entry's absent members as recordToEntry does.
 WindowSettings recordToWindow(const Record& record, AddressEntry& current);
+// The keys recordToWindow looks at, "type" among them.
+bool isWindowKey(const std::string& key);
 
 // Moves a stored rectangle onto the screen (all monitors), keeping its size but at least the minimum
 // (a rectangle turned inside out, from a damaged file, gets the minimum); one wider or taller than the
